@@ -1,0 +1,1 @@
+#include <norq_profile/phases.hpp>

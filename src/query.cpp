@@ -1,0 +1,1 @@
+#include <norq_profile/query.hpp>
