@@ -3,7 +3,9 @@
 #include "timeline.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <ostream>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -66,6 +68,80 @@ std::vector<ExchangeBoundary> exchange_boundaries(const ProfileReport& report) {
     return std::tie(a.last_exit, a.epoch, a.phase) < std::tie(b.last_exit, b.epoch, b.phase);
   });
   return boundaries;
+}
+
+namespace {
+
+// A start or end of one activity: which depth moves, and by how much.
+struct RoleEvent {
+  std::uint64_t cycle = 0;
+  std::uint32_t role = 0;  // index into the depth counters: send, receive, partner busy
+  std::int32_t delta = 0;
+};
+
+constexpr std::uint32_t role_index(ExchangeActivityKind kind) {
+  switch (kind) {
+    case ExchangeActivityKind::Send:
+      return 0;
+    case ExchangeActivityKind::Receive:
+      return 1;
+    case ExchangeActivityKind::PartnerBusy:
+      return 2;
+  }
+  return 3;  // a value outside the enumeration takes no role
+}
+
+// The sweep, on a caller-owned buffer so that a whole profile can share one allocation.
+ExchangeRoleCycles sweep_roles(std::span<const ProfileExchangeActivity> activities,
+                               std::uint64_t event_cycles, std::vector<RoleEvent>& events) {
+  events.clear();
+  events.reserve(2 * activities.size());
+  for (const ProfileExchangeActivity& activity : activities) {
+    const std::uint32_t role = role_index(activity.kind);
+    const std::uint64_t start = std::min<std::uint64_t>(activity.start_cycle, event_cycles);
+    const std::uint64_t end = std::min<std::uint64_t>(activity.end_cycle, event_cycles);
+    if (role > 2 || end <= start) continue;
+    events.push_back({start, role, +1});
+    events.push_back({end, role, -1});
+  }
+  // Events of one cycle are applied as a group, so their relative order does not matter.
+  std::sort(events.begin(), events.end(),
+            [](const RoleEvent& a, const RoleEvent& b) { return a.cycle < b.cycle; });
+
+  ExchangeRoleCycles roles;
+  // 64-bit depths: no count of activities can overflow them.
+  std::array<std::int64_t, 3> depth{};
+  std::uint64_t cursor = 0;
+  for (std::size_t i = 0; i < events.size();) {
+    const std::uint64_t t = events[i].cycle;
+    const std::uint64_t span = t > cursor ? t - cursor : 0;
+    const bool sending = depth[0] > 0;
+    const bool receiving = depth[1] > 0;
+    const bool waiting = depth[2] > 0;
+    if (sending) roles.send += span;
+    if (receiving) roles.receive += span;
+    if (sending && receiving) roles.simultaneous += span;
+    if (waiting) roles.partner_busy += span;
+    if (depth[0] == 0 && depth[1] == 0 && depth[2] == 0) roles.idle += span;
+    for (; i < events.size() && events[i].cycle == t; ++i) depth[events[i].role] += events[i].delta;
+    cursor = t;
+  }
+  if (event_cycles > cursor) roles.idle += event_cycles - cursor;
+  return roles;
+}
+
+}  // namespace
+
+std::ostream& operator<<(std::ostream& out, const ExchangeRoleCycles& roles) {
+  return out << "ExchangeRoleCycles { send: " << roles.send << ", receive: " << roles.receive
+             << ", simultaneous: " << roles.simultaneous << ", partner_busy: " << roles.partner_busy
+             << ", idle: " << roles.idle << " }";
+}
+
+ExchangeRoleCycles exchange_role_cycles(std::span<const ProfileExchangeActivity> activities,
+                                        std::uint64_t event_cycles) {
+  std::vector<RoleEvent> events;
+  return sweep_roles(activities, event_cycles, events);
 }
 
 }  // namespace norq_profile
