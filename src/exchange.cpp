@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <ostream>
 #include <string_view>
 #include <tuple>
@@ -142,6 +143,61 @@ ExchangeRoleCycles exchange_role_cycles(std::span<const ProfileExchangeActivity>
                                         std::uint64_t event_cycles) {
   std::vector<RoleEvent> events;
   return sweep_roles(activities, event_cycles, events);
+}
+
+namespace {
+
+// A sum would need more than 2^31 addends to leave 64 bits; pin it at the top rather than wrap.
+void add_saturating(std::uint64_t& sum, std::uint64_t addend) {
+  constexpr std::uint64_t top = std::numeric_limits<std::uint64_t>::max();
+  sum = addend > top - sum ? top : sum + addend;
+}
+
+}  // namespace
+
+ExchangeActivitySummary exchange_activity_summary(const ProfileReport& report) {
+  ExchangeActivitySummary summary;
+  std::vector<RoleEvent> events;  // shared by every exchange step of the profile
+  for (const TileProfile& tile : report.tiles) {
+    for (const CycleSample& sample : tile.samples) {
+      const ProfileStep& step = sample.step;
+      if (step.kind != StepKind::Exchange) continue;
+      ++summary.exchange_samples;
+      const std::uint64_t window = step.exchange_event_cycles;
+      if (window == 0 || step.exchange_activities.empty()) continue;
+      ++summary.described_samples;
+      for (const ProfileExchangeActivity& activity : step.exchange_activities) {
+        switch (activity.kind) {
+          case ExchangeActivityKind::Send:
+            ++summary.send_intervals;
+            break;
+          case ExchangeActivityKind::Receive:
+            ++summary.receive_intervals;
+            break;
+          case ExchangeActivityKind::PartnerBusy:
+            ++summary.partner_busy_intervals;
+            break;
+        }
+      }
+      const ExchangeRoleCycles roles = sweep_roles(step.exchange_activities, window, events);
+      add_saturating(summary.estimated_send_work_cycles, roles.send);
+      add_saturating(summary.estimated_receive_work_cycles, roles.receive);
+      add_saturating(summary.estimated_simultaneous_work_cycles, roles.simultaneous);
+      add_saturating(summary.estimated_partner_busy_work_cycles, roles.partner_busy);
+      add_saturating(summary.estimated_idle_work_cycles, roles.idle);
+    }
+  }
+  for (const ExchangeBoundary& boundary : exchange_boundaries(report)) {
+    // Without a schedule there is nothing to compare against, so the arrival spread stays out too.
+    if (!boundary.scheduled_event_cycles) continue;
+    const std::uint64_t scheduled = *boundary.scheduled_event_cycles;
+    const std::uint64_t after = boundary.after_last_arrival_cycles;
+    add_saturating(summary.measured_phase_cycles, after);
+    add_saturating(summary.scheduled_event_cycles, scheduled);
+    add_saturating(summary.arrival_wait_cycles, boundary.arrival_spread_cycles);
+    add_saturating(summary.phase_boundary_cycles, after > scheduled ? after - scheduled : 0);
+  }
+  return summary;
 }
 
 }  // namespace norq_profile

@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -137,6 +138,105 @@ TEST(ExchangeRoleCycles, AgreesWithPerCycleCount) {
     ASSERT_EQ(roles, count_per_cycle(activities, window)) << "round " << round << ", window " << window;
     ASSERT_LE(roles.simultaneous, std::min(roles.send, roles.receive));
   }
+}
+
+CycleSample exchange(std::uint32_t phase, std::uint32_t epoch, std::uint32_t start, std::uint32_t end,
+                     std::uint32_t event_cycles, std::vector<ProfileExchangeActivity> activities = {}) {
+  return {.step = {.phase = phase,
+                   .epoch = epoch,
+                   .kind = StepKind::Exchange,
+                   .exchange_activities = std::move(activities),
+                   .exchange_event_cycles = event_cycles},
+          .start_cycle = start,
+          .end_cycle = end};
+}
+
+TEST(ExchangeActivitySummary, EmptyProfilesGiveTheZeroSummary) {
+  EXPECT_EQ(exchange_activity_summary({}), ExchangeActivitySummary{});
+  EXPECT_EQ(exchange_activity_summary({.clock_hz = 1, .tiles = {norq_test::tile(0, {}), norq_test::tile(1, {})}}),
+            ExchangeActivitySummary{});
+}
+
+// Boundaries come from the common time line across the counter wrap; the epoch 1 boundary has no
+// schedule and adds nothing, not even its spread.
+TEST(ExchangeActivitySummary, BoundaryHalfSumsScheduledBoundariesOnly) {
+  const ProfileReport report{
+      .clock_hz = 1,
+      .tiles = {norq_test::tile(2, {exchange(7, 0, 4294967276u, 50, 40), exchange(7, 1, 80, 100, 0)}),
+                norq_test::tile(3, {exchange(7, 0, 5, 55, 40)})}};
+  EXPECT_EQ(exchange_activity_summary(report), (ExchangeActivitySummary{.exchange_samples = 3,
+                                                                       .measured_phase_cycles = 50,
+                                                                       .scheduled_event_cycles = 40,
+                                                                       .arrival_wait_cycles = 25,
+                                                                       .phase_boundary_cycles = 10}));
+}
+
+TEST(ExchangeActivitySummary, BoundaryWithinScheduleAddsNoOverrun) {
+  const ProfileReport report{.tiles = {norq_test::tile(0, {exchange(1, 0, 100, 130, 40)})}};
+  const ExchangeActivitySummary summary = exchange_activity_summary(report);
+  EXPECT_EQ(summary.measured_phase_cycles, 30u);
+  EXPECT_EQ(summary.scheduled_event_cycles, 40u);
+  EXPECT_EQ(summary.phase_boundary_cycles, 0u);
+}
+
+// Every activity of a described step is counted, also one beyond the window that adds no cycles.
+TEST(ExchangeActivitySummary, SampleHalfCountsIntervalsAndSumsRoles) {
+  const ProfileReport report{
+      .tiles = {norq_test::tile(0, {exchange(1, 0, 0, 100, 100,
+                                             {activity(Kind::Send, 10, 30), activity(Kind::Receive, 20, 50),
+                                              activity(Kind::PartnerBusy, 60, 70),
+                                              activity(Kind::Send, 150, 200)})})}};
+  const ExchangeActivitySummary summary = exchange_activity_summary(report);
+  EXPECT_EQ(summary.exchange_samples, 1u);
+  EXPECT_EQ(summary.described_samples, 1u);
+  EXPECT_EQ(summary.send_intervals, 2u);
+  EXPECT_EQ(summary.receive_intervals, 1u);
+  EXPECT_EQ(summary.partner_busy_intervals, 1u);
+  EXPECT_EQ(summary.estimated_send_work_cycles, 20u);
+  EXPECT_EQ(summary.estimated_receive_work_cycles, 30u);
+  EXPECT_EQ(summary.estimated_simultaneous_work_cycles, 10u);
+  EXPECT_EQ(summary.estimated_partner_busy_work_cycles, 10u);
+  EXPECT_EQ(summary.estimated_idle_work_cycles, 50u);
+}
+
+// A step needs both a window and activities to be described; the sums run over tiles and steps,
+// and the shared event buffer must not carry one step's events into the next.
+TEST(ExchangeActivitySummary, OnlyStepsWithWindowAndActivitiesAreDescribed) {
+  const ProfileReport report{
+      .tiles = {norq_test::tile(0, {exchange(1, 0, 0, 10, 0, {activity(Kind::Send, 0, 5)}),
+                                    exchange(2, 0, 10, 20, 10),
+                                    exchange(3, 0, 20, 30, 10, {activity(Kind::Send, 0, 4),
+                                                                activity(Kind::Receive, 2, 6)})}),
+                norq_test::tile(1, {exchange(3, 0, 20, 30, 10, {activity(Kind::Receive, 5, 10)})})}};
+  const ExchangeActivitySummary summary = exchange_activity_summary(report);
+  EXPECT_EQ(summary.exchange_samples, 4u);
+  EXPECT_EQ(summary.described_samples, 2u);
+  EXPECT_EQ(summary.send_intervals, 1u);
+  EXPECT_EQ(summary.receive_intervals, 2u);
+  EXPECT_EQ(summary.partner_busy_intervals, 0u);
+  EXPECT_EQ(summary.estimated_send_work_cycles, 4u);
+  EXPECT_EQ(summary.estimated_receive_work_cycles, 4u + 5u);
+  EXPECT_EQ(summary.estimated_simultaneous_work_cycles, 2u);
+  EXPECT_EQ(summary.estimated_idle_work_cycles, 4u + 5u);
+}
+
+// A barrier synchronization is a boundary but not an exchange step: its activities stay out of the
+// sample half, its schedule still counts in the boundary half.
+TEST(ExchangeActivitySummary, BarrierSynchronizationCountsOnlyAsBoundary) {
+  CycleSample barrier{.step = {.phase = 4,
+                               .kind = StepKind::Synchronization,
+                               .metadata = {{.name = "reason", .value = "ExchangeBarrier"}},
+                               .exchange_activities = {activity(Kind::Send, 0, 10)},
+                               .exchange_event_cycles = 20},
+                      .start_cycle = 100,
+                      .end_cycle = 150};
+  CycleSample late = barrier;
+  late.start_cycle = 110;
+  const ProfileReport report{.tiles = {norq_test::tile(0, {barrier}), norq_test::tile(1, {late})}};
+  EXPECT_EQ(exchange_activity_summary(report), (ExchangeActivitySummary{.measured_phase_cycles = 40,
+                                                                       .scheduled_event_cycles = 20,
+                                                                       .arrival_wait_cycles = 10,
+                                                                       .phase_boundary_cycles = 20}));
 }
 
 }  // namespace
