@@ -219,18 +219,20 @@ std::vector<KernelWork> kernels(std::span<const PhaseSample> samples) {
         slot->second.row = {.operation = std::string(key.first),
                             .kernel = std::string(key.second),
                             .start = phase_sample.start,
-                            .end = phase_sample.end};
+                            .end = phase_sample.start};
       }
       last = &slot->second;
       last_key = key;
     }
     KernelWork& row = last->row;
-    const std::uint64_t length = saturating_sub(phase_sample.end, phase_sample.start);
+    // A sample that ends before it starts is taken as empty, so no length wraps around.
+    const std::uint64_t end = std::max(phase_sample.start, phase_sample.end);
+    const std::uint64_t length = end - phase_sample.start;
     row.samples += 1;
     row.work_cycles += length;
     row.maximum_cycles = std::max(row.maximum_cycles, length);
     row.start = std::min(row.start, phase_sample.start);
-    row.end = std::max(row.end, phase_sample.end);
+    row.end = std::max(row.end, end);
     if (last->tiles.empty() || last->tiles.back() != phase_sample.tile) last->tiles.push_back(phase_sample.tile);
   }
 
