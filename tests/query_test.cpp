@@ -347,7 +347,8 @@ TEST(CompareGroups, PrimaryKeyThenFirstOffsetThenName) {
   EXPECT_EQ(by_name("z", "\xc3\xa9"), std::strong_ordering::less);
   // Name order wins over the first offset.
   EXPECT_EQ(compare_groups(SortBy::Name, GroupSummary{.name = "a", .first_offset = 9},
-                           GroupSummary{.name = "b", .first_offset = 0}), std::strong_ordering::less);
+                           GroupSummary{.name = "b", .first_offset = 0}),
+            std::strong_ordering::less);
 }
 
 CycleSample kernel_sample(std::string kernel, std::uint32_t start, std::uint32_t end,
@@ -750,11 +751,16 @@ TEST(Query, UsefulWorkRatios) {
 }
 
 TEST(Query, RatiosAbsentWithoutUsableAnnotations) {
+  const auto annotated_kernel = [](std::uint32_t start, std::string useful,
+                                    std::string physical) {
+    return kernel_sample("k", start, start + 10,
+                         {{"usefulCycles", std::move(useful)},
+                          {"physicalWorkCycles", std::move(physical)}});
+  };
   const ProfileReport unusable{
-      .tiles = {tile(0, {kernel_sample("k", 0, 10, {{"usefulCycles", "12"}, {"physicalWorkCycles", "8"}}),
-                         kernel_sample("k", 10, 20, {{"usefulCycles", "NaN"}, {"physicalWorkCycles", "8"}}),
-                         kernel_sample("k", 20, 30, {{"usefulCycles", "12 "}, {"physicalWorkCycles", "20"}}),
-                         kernel_sample("k", 30, 40)})}};
+      .tiles = {tile(0, {annotated_kernel(0, "12", "8"), annotated_kernel(10, "NaN", "8"),
+                         annotated_kernel(20, "12 ", "20"), annotated_kernel(30, "inf", "inf"),
+                         kernel_sample("k", 40, 50)})}};
   const GroupSummary none = query(unusable, Query{}).groups.at(0);
   EXPECT_EQ(none.useful_cycles, 0.0);
   EXPECT_EQ(none.estimated_work_cycles, 0u);
