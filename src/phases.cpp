@@ -3,7 +3,6 @@
 #include "timeline.hpp"
 
 #include <algorithm>
-#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -20,6 +19,8 @@ namespace norq_profile::phases {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 std::uint64_t saturating_sub(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; }
 
 // A phase ends at a boundary (epoch, phase); trailing work has no next exchange phase.
@@ -28,8 +29,6 @@ struct PhaseKey {
   std::optional<std::uint32_t> next_exchange_phase;
 
   friend bool operator==(const PhaseKey&, const PhaseKey&) = default;
-  // std::optional orders an absent value before every present one.
-  friend auto operator<=>(const PhaseKey&, const PhaseKey&) = default;
 };
 
 struct PhaseKeyHash {
@@ -55,17 +54,45 @@ struct PrecedingBoundaries {
 
 constexpr std::size_t no_walk = static_cast<std::size_t>(-1);
 
+struct TileEnd {
+  std::uint32_t tile = 0;
+  std::uint64_t end = 0;
+};
+
+// Per-tile entries are appended rather than kept in maps: only the late tile is ever looked up,
+// once per phase, so a scan then is cheaper than a map update per sample.
 struct Work {
   std::vector<PhaseSample> samples;
-  std::unordered_map<std::uint32_t, std::uint64_t> last_compute;
-  std::unordered_map<std::uint32_t, std::uint64_t> preceding_exchange_end;
+  // One entry per tile walk; a tile listed twice keeps the entry of its first walk.
+  std::vector<TileEnd> last_compute;
+  // Appended per preceding boundary sample; the latest entry of a tile replaces earlier ones.
+  std::vector<TileEnd> preceding_exchange_end;
   PrecedingBoundaries preceding_boundaries;
   std::uint64_t exchange_work = 0;
   bool exchange_described = false;
   // The tile walk that last gave this phase a compute sample: later samples of that walk come
-  // earlier in the tile's list and must not touch `last_compute`, so they skip its lookup.
+  // earlier in the tile's list and already have their tile's entry in `last_compute`.
   std::size_t last_walk = no_walk;
 };
+
+std::optional<std::uint64_t> first_end_of(const std::vector<TileEnd>& entries, std::uint32_t tile) {
+  const auto found = std::find_if(entries.begin(), entries.end(), [tile](const TileEnd& e) { return e.tile == tile; });
+  if (found == entries.end()) return std::nullopt;
+  return found->end;
+}
+
+std::optional<std::uint64_t> last_end_of(const std::vector<TileEnd>& entries, std::uint32_t tile) {
+  const auto found = std::find_if(entries.rbegin(), entries.rend(), [tile](const TileEnd& e) { return e.tile == tile; });
+  if (found == entries.rend()) return std::nullopt;
+  return found->end;
+}
+
+std::size_t distinct_tiles(const std::vector<TileEnd>& entries, std::vector<std::uint32_t>& scratch) {
+  scratch.clear();
+  for (const TileEnd& entry : entries) scratch.push_back(entry.tile);
+  std::sort(scratch.begin(), scratch.end());
+  return static_cast<std::size_t>(std::unique(scratch.begin(), scratch.end()) - scratch.begin());
+}
 
 struct Phase {
   std::optional<ExchangeBoundary> boundary;  // on the cropped time line
@@ -76,7 +103,7 @@ using Phases = std::unordered_map<PhaseKey, Phase, PhaseKeyHash>;
 
 bool is_inactive(const CycleSample& sample) {
   return std::any_of(sample.step.metadata.begin(), sample.step.metadata.end(), [](const ProfileMetadata& entry) {
-    return entry.name == "active" && entry.value == "false";
+    return std::string_view(entry.name) == "active"sv && std::string_view(entry.value) == "false"sv;
   });
 }
 
@@ -99,7 +126,7 @@ void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Tim
       const PhaseKey key = boundary_key(sample);
       if (next_work != nullptr) {
         // Overwritten on purpose: with a repeated key the earliest sample in list order wins.
-        next_work->preceding_exchange_end[tile.physical_tile] = placed.end;
+        next_work->preceding_exchange_end.push_back({tile.physical_tile, placed.end});
         next_work->preceding_boundaries.add(key);
       }
       next = key;
@@ -112,7 +139,8 @@ void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Tim
       continue;
     }
     // A repeat marker hides what follows it: nothing before it belongs to a later boundary.
-    if (sample.step.kernel == "repeat-remainder") {
+    // Compared as views so the length check comes first: this runs for every sample.
+    if (std::string_view(sample.step.kernel) == "repeat-remainder"sv) {
       next.reset();
       next_work = nullptr;
       continue;
@@ -128,9 +156,9 @@ void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Tim
       work = trailing_work;
     }
     if (work->last_walk != walk) {
+      // The first sample met is the tile's last in list order.
       work->last_walk = walk;
-      // The first sample met is the tile's last in list order; a tile listed twice keeps its first.
-      work->last_compute.try_emplace(tile.physical_tile, placed.end);
+      work->last_compute.push_back({tile.physical_tile, placed.end});
     }
     work->samples.push_back({tile.physical_tile, placed.start, placed.end, &sample});
   }
@@ -141,7 +169,7 @@ double ratio(std::uint64_t numerator, std::uint64_t cycles, std::size_t tiles) {
 }
 
 PhaseWork summarise(const PhaseKey& key, const Phase& phase, const Phases& phases, std::size_t tile_count,
-                    std::vector<PhaseSample>& scratch) {
+                    std::vector<PhaseSample>& scratch, std::vector<std::uint32_t>& tiles) {
   const Work& work = phase.work;
   PhaseWork result{.epoch = key.epoch, .next_exchange_phase = key.next_exchange_phase};
   const std::optional<ExchangeBoundary>& boundary = phase.boundary;
@@ -158,7 +186,7 @@ PhaseWork summarise(const PhaseKey& key, const Phase& phase, const Phases& phase
     }
   }
   result.span_cycles = result.end - result.start;
-  result.active_tiles = work.last_compute.size();
+  result.active_tiles = distinct_tiles(work.last_compute, tiles);
   // Every tile of the profile could have worked during the span, so idle ones lower the figure.
   if (result.span_cycles != 0 && tile_count != 0) result.occupancy = ratio(result.work_cycles, result.span_cycles, tile_count);
   result.kernels = kernels(work.samples);
@@ -171,13 +199,8 @@ PhaseWork summarise(const PhaseKey& key, const Phase& phase, const Phases& phase
     result.late_tile_kernels = kernels(scratch);
 
     // Without compute of its own, the late tile was busy until it left its previous boundary.
-    std::optional<std::uint64_t> last_work;
-    if (const auto found = work.last_compute.find(late); found != work.last_compute.end()) {
-      last_work = found->second;
-    } else if (const auto previous = work.preceding_exchange_end.find(late);
-               previous != work.preceding_exchange_end.end()) {
-      last_work = previous->second;
-    }
+    std::optional<std::uint64_t> last_work = first_end_of(work.last_compute, late);
+    if (!last_work) last_work = last_end_of(work.preceding_exchange_end, late);
     if (last_work) result.unattributed_before_barrier_cycles = saturating_sub(boundary->last_entry, *last_work);
 
     const std::uint64_t scheduled = boundary->scheduled_event_cycles.value_or(0);
@@ -273,10 +296,12 @@ std::vector<PhaseWork> phase_work(const ProfileReport& report, bool shared_clock
   std::vector<PhaseWork> results;
   results.reserve(phases.size());
   std::vector<PhaseSample> scratch;
+  std::vector<std::uint32_t> tiles;
   for (const auto& [key, phase] : phases) {
-    results.push_back(summarise(key, phase, phases, report.tiles.size(), scratch));
+    results.push_back(summarise(key, phase, phases, report.tiles.size(), scratch, tiles));
   }
-  // Keys are unique, so this order is total and the hash map's order never shows.
+  // Keys are unique, so this order is total and the hash map's order never shows; an absent
+  // next exchange phase sorts before a present one.
   std::sort(results.begin(), results.end(), [](const PhaseWork& a, const PhaseWork& b) {
     return std::tie(a.start, a.epoch, a.next_exchange_phase) < std::tie(b.start, b.epoch, b.next_exchange_phase);
   });
