@@ -314,6 +314,17 @@ TEST(PhaseWork, LateTileIdleTimeRunsFromItsLastComputeInListOrder) {
   EXPECT_EQ(result[0].late_tile_kernels.size(), 2u);
 }
 
+TEST(PhaseWork, ATileListedTwiceCountsOnceAndKeepsItsFirstListing) {
+  const ProfileReport report{.tiles = {tile(4, {compute("a", 0, 10), exchange(5, 20, 30)}),
+                                       tile(4, {compute("b", 0, 15), exchange(5, 12, 25)})}};
+  const std::vector<PhaseWork> result = phases::phase_work(report, true);
+  ASSERT_EQ(result.size(), 1u);
+  EXPECT_EQ(result[0].active_tiles, 1u);
+  EXPECT_DOUBLE_EQ(result[0].occupancy, 25.0 / (15.0 * 2.0));  // both listings are tiles of the profile
+  EXPECT_EQ(result[0].unattributed_before_barrier_cycles, 10u);  // 20 - the first listing's 10
+  EXPECT_EQ(result[0].late_tile_kernels.size(), 2u);
+}
+
 TEST(PhaseWork, RepeatedBoundaryKeysOnOneTileUseTheEarliestPrecedingSample) {
   // Boundaries A (phase 1) and B (phase 2) alternate; the tile never computes.
   const ProfileReport report{
@@ -330,14 +341,16 @@ TEST(PhaseWork, ExposedPreparationNeedsASinglePrecedingBoundary) {
   // Tiles 0 and 1 both reach C from A.
   const ProfileReport single{.tiles = {tile(0, {exchange(1, 0, 10), compute("k", 10, 20), exchange(3, 30, 40)}),
                                        tile(1, {exchange(1, 0, 12), exchange(3, 25, 40)})}};
-  const PhaseWork* c = find_phase(phases::phase_work(single, true), 0, 3);
+  const std::vector<PhaseWork> from_one = phases::phase_work(single, true);
+  const PhaseWork* c = find_phase(from_one, 0, 3);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->exposed_preparation_cycles, 18u);  // C's last entry 30 - A's last exit 12
 
   // Tile 1 reaches C from B instead.
   const ProfileReport two{.tiles = {tile(0, {exchange(1, 0, 10), compute("k", 10, 20), exchange(3, 30, 40)}),
                                     tile(1, {exchange(2, 0, 12), exchange(3, 25, 40)})}};
-  c = find_phase(phases::phase_work(two, true), 0, 3);
+  const std::vector<PhaseWork> from_two = phases::phase_work(two, true);
+  c = find_phase(from_two, 0, 3);
   ASSERT_NE(c, nullptr);
   EXPECT_FALSE(c->exposed_preparation_cycles);
 }
@@ -361,7 +374,8 @@ TEST(PhaseWork, OpaqueMarkerOfAnyKindCutsTheTileButBoundariesStayBoundaries) {
   CycleSample marked = exchange(2, 40, 50);
   marked.step.kernel = "repeat-remainder";
   const ProfileReport boundary{.tiles = {tile(0, {exchange(1, 0, 10), compute("k", 10, 30), marked})}};
-  const PhaseWork* closed = find_phase(phases::phase_work(boundary, true), 0, 2);
+  const std::vector<PhaseWork> closing = phases::phase_work(boundary, true);
+  const PhaseWork* closed = find_phase(closing, 0, 2);
   ASSERT_NE(closed, nullptr);
   EXPECT_EQ(closed->work_cycles, 20u);
   EXPECT_EQ(closed->exposed_preparation_cycles, 30u);
@@ -399,7 +413,8 @@ TEST(PhaseWork, ExchangeOccupancyCountsBusyCyclesOverEveryTile) {
                                                                 activity(PartnerBusy, 60, 90)})}),
                 tile(1, {with_events(exchange(5, 0, 100), 80)}),
                 tile(2, {compute("k", 0, 10)})}};
-  const PhaseWork* phase = find_phase(phases::phase_work(report, true), 0, 5);
+  const std::vector<PhaseWork> result = phases::phase_work(report, true);
+  const PhaseWork* phase = find_phase(result, 0, 5);
   ASSERT_NE(phase, nullptr);
   ASSERT_TRUE(phase->exchange_occupancy);
   EXPECT_DOUBLE_EQ(*phase->exchange_occupancy, 60.0 / (100.0 * 3.0));
