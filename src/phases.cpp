@@ -112,8 +112,7 @@ PhaseKey boundary_key(const CycleSample& sample) { return {sample.step.epoch, sa
 // Walks one tile from its last sample to its first, so each compute sample meets the nearest
 // boundary that follows it before it is met itself.
 void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Timeline& timeline, Phases& phases) {
-  std::optional<PhaseKey> next;
-  Work* next_work = nullptr;
+  Work* next_work = nullptr;  // the phase of the nearest following boundary sample, if any
   // Trailing work is keyed by the sample's own epoch; consecutive samples nearly always share it.
   std::optional<std::uint32_t> trailing_epoch;
   Work* trailing_work = nullptr;
@@ -125,11 +124,10 @@ void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Tim
     if (is_exchange_boundary(sample)) {
       const PhaseKey key = boundary_key(sample);
       if (next_work != nullptr) {
-        // Overwritten on purpose: with a repeated key the earliest sample in list order wins.
+        // The latest entry of a tile wins, so with a repeated key the earliest sample in list order does.
         next_work->preceding_exchange_end.push_back({tile.physical_tile, placed.end});
         next_work->preceding_boundaries.add(key);
       }
-      next = key;
       next_work = &phases[key].work;
       if (const std::uint64_t events = sample.step.exchange_event_cycles; events != 0) {
         const ExchangeRoleCycles roles = exchange_role_cycles(sample.step.exchange_activities, events);
@@ -141,7 +139,6 @@ void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Tim
     // A repeat marker hides what follows it: nothing before it belongs to a later boundary.
     // Compared as views so the length check comes first: this runs for every sample.
     if (std::string_view(sample.step.kernel) == "repeat-remainder"sv) {
-      next.reset();
       next_work = nullptr;
       continue;
     }
