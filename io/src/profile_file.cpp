@@ -19,6 +19,7 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace norq_profile::io {
 namespace {
@@ -200,7 +201,7 @@ class Reader {
 
   ProfileReport read(ondemand::parser& parser, std::size_t capacity) {
     if (document_.find_first_not_of(" \t\r\n") == std::string_view::npos) {
-      fail_at(document_.size(), "the file is empty (expected a norq-profile JSON document)");
+      fail_at(std::size_t{0}, "the file is empty (expected a norq-profile JSON document)");
     }
     if (document_.size() >= 4 && static_cast<unsigned char>(document_[0]) == 0x28 &&
         static_cast<unsigned char>(document_[1]) == 0xB5 &&
@@ -225,7 +226,12 @@ class Reader {
                   std::string(describe_type(type, token)));
     }
     ondemand::object root;
-    if (auto error = document.get_object().get(root)) fail_json(error, nullptr);
+    // The fast parser checks the outer braces before anything else and tells only that they do
+    // not match; find out why.
+    if (auto error = document.get_object().get(root)) {
+      if (error == simdjson::INCOMPLETE_ARRAY_OR_OBJECT) fail_structure();
+      fail_json(error, nullptr);
+    }
 
     ProfileReport report = read_root(root, document_.data());
     // Past the last token the reader has no location left to give.
@@ -271,6 +277,58 @@ class Reader {
     fail_at(static_cast<std::size_t>(at - document_.data()), what);
   }
 
+  // Walks the text for the faults the fast parser reports without a place: a control character
+  // in a string, an unclosed string, a bracket that closes the wrong thing, content after the
+  // document, or an early end. Runs only once the document is known to be broken.
+  [[noreturn]] void fail_structure() const {
+    std::vector<char> open;
+    bool in_string = false, escaped = false, ended = false;
+    std::size_t string_start = 0;
+    for (std::size_t i = 0; i < document_.size(); ++i) {
+      const char c = document_[i];
+      if (in_string) {
+        if (escaped) {
+          escaped = false;
+        } else if (c == '\\') {
+          escaped = true;
+        } else if (c == '"') {
+          in_string = false;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+          char code[8];
+          std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(c));
+          fail_at(i, std::string("invalid JSON: control character U+") + code +
+                         " inside a string (expected it escaped, as \\u" + code + ")");
+        }
+        continue;
+      }
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+      if (ended) fail_at(i, "unexpected content after the end of the document");
+      if (c == '"') {
+        in_string = true;
+        string_start = i;
+      } else if (c == '{' || c == '[') {
+        open.push_back(c);
+      } else if (c == '}' || c == ']') {
+        const char opener = c == '}' ? '{' : '[';
+        if (open.empty() || open.back() != opener) {
+          fail_at(i, std::string("invalid JSON: unexpected '") + c + "' (expected " +
+                         (open.empty() ? std::string("no more content")
+                                       : std::string("'") + (open.back() == '{' ? '}' : ']') +
+                                             "' or more content") +
+                         ")");
+        }
+        open.pop_back();
+        ended = open.empty();
+      }
+    }
+    if (in_string) {
+      fail_at(string_start, "invalid JSON: string without its closing quote (is the file "
+                            "truncated?)");
+    }
+    fail_at(document_.size(), "unexpected end of file (expected the rest of the document; is the "
+                              "file truncated?)");
+  }
+
   // A fault of the JSON text itself. `at` is where the reader stood, when known.
   [[noreturn]] void fail_json(simdjson::error_code error, const char* at) const {
     if (error == simdjson::UTF8_ERROR) {
@@ -280,6 +338,7 @@ class Reader {
                     offset < document_.size() ? static_cast<unsigned char>(document_[offset]) : 0);
       fail_at(offset, std::string("invalid UTF-8 (byte ") + byte + ")");
     }
+    if (error == simdjson::UNESCAPED_CHARS || error == simdjson::UNCLOSED_STRING) fail_structure();
     if (at == nullptr && document_iterator_ != nullptr) {
       const char* location = nullptr;
       if (document_iterator_->current_location().get(location) == simdjson::SUCCESS) at = location;
@@ -288,12 +347,8 @@ class Reader {
         at != nullptr ? static_cast<std::size_t>(at - document_.data()) : document_.size();
     switch (error) {
       case simdjson::INCOMPLETE_ARRAY_OR_OBJECT:
-      case simdjson::UNCLOSED_STRING:
-        fail_at(error == simdjson::UNCLOSED_STRING ? offset : document_.size(),
-                error == simdjson::UNCLOSED_STRING
-                    ? "invalid JSON: string without its closing quote (is the file truncated?)"
-                    : "unexpected end of file (expected the rest of the document; is the file "
-                      "truncated?)");
+        fail_at(document_.size(), "unexpected end of file (expected the rest of the document; is "
+                                  "the file truncated?)");
       case simdjson::TRAILING_CONTENT:
         fail_at(offset, "unexpected content after the end of the document");
       case simdjson::STRING_ERROR:
@@ -315,6 +370,15 @@ class Reader {
       fail_at(offset, "unexpected end of file (expected the rest of the document; is the file "
                       "truncated?)");
     }
+    if (error == simdjson::TAPE_ERROR || error == simdjson::INCORRECT_TYPE) {
+      const char c = document_[offset];
+      std::string shown = c == '\'' ? std::string("\"'\"") : "'" + std::string(1, c) + "'";
+      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x80) {
+        shown = "byte " + std::to_string(static_cast<unsigned char>(c));
+      }
+      fail_at(offset, "invalid JSON: unexpected " + shown +
+                          " (a comma, colon, bracket, brace or quote is missing or extra)");
+    }
     fail_at(offset, std::string("invalid JSON (") + simdjson::error_message(error) + ")");
   }
 
@@ -322,6 +386,13 @@ class Reader {
     ondemand::json_type type;
     if (auto error = value.type().get(type)) fail_json(error, nullptr);
     const std::string_view token = value.raw_json_token();
+    // The type comes from the first letter alone; "tru" is no boolean.
+    if (type == ondemand::json_type::boolean || type == ondemand::json_type::null) {
+      const std::string_view literal = trim_token(token);
+      if (literal != "true" && literal != "false" && literal != "null") {
+        fail_json(simdjson::T_ATOM_ERROR, token.data());
+      }
+    }
     fail_at(token.data(), "expected " + std::string(expected) + ", got " +
                               std::string(describe_type(type, token)));
   }
@@ -383,6 +454,8 @@ class Reader {
     ondemand::json_type type;
     if (auto error = value.type().get(type)) fail_json(error, nullptr);
     if (type != ondemand::json_type::boolean) fail_type(value, "true or false");
+    const std::string_view literal = trim_token(value.raw_json_token());
+    if (literal != "true" && literal != "false") fail_json(simdjson::T_ATOM_ERROR, literal.data());
     bool flag = false;
     if (auto error = value.get_bool().get(flag)) fail_json(error, value.raw_json_token().data());
     return flag;
@@ -1020,7 +1093,8 @@ class TemporaryFile {
 ProfileReport parse_profile(std::string_view json, std::string_view file_name) {
   const simdjson::padded_string padded(json);
   ondemand::parser parser;
-  Reader reader(padded, file_name, LoadOptions{});
+  const LoadOptions no_progress;
+  Reader reader(padded, file_name, no_progress);
   return reader.read(parser, padded.size() + simdjson::SIMDJSON_PADDING);
 }
 
