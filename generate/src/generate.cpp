@@ -106,6 +106,7 @@ struct PlannedKernel {
   std::uint32_t type;
   std::uint32_t shape;
   std::uint32_t repeats;
+  std::uint32_t invocations;  // calls merged into one sample, the same on every tile
 };
 
 // What every tile runs in one superstep; tiles run all or part of it.
@@ -146,7 +147,7 @@ class Generator {
       report.tiles[t].physical_tile = t;
       report.tiles[t].samples.reserve(options_.steps);
       states_[t].ready = rng_.between(0u, 1500u);
-      states_[t].weight = rng_.chance(0.1) ? rng_.between(1.45, 1.7) : rng_.between(0.75, 1.3);
+      states_[t].weight = rng_.chance(0.1) ? rng_.between(1.25, 1.4) : rng_.between(0.85, 1.15);
     }
     if (options_.steps == 0) return report;
 
@@ -193,7 +194,8 @@ class Generator {
       const std::uint32_t type = rng_.between(0u, static_cast<std::uint32_t>(kKernels.size() - 1));
       step.kernels.push_back({.type = type,
                               .shape = rng_.between(0u, static_cast<std::uint32_t>(kShapes.size() - 1)),
-                              .repeats = kKernels[type].shaped && rng_.chance(0.3) ? 2u : 1u});
+                              .repeats = kKernels[type].shaped && rng_.chance(0.3) ? 2u : 1u,
+                              .invocations = rng_.chance(0.08) ? rng_.between(2u, 4u) : 1u});
     }
   }
 
@@ -218,7 +220,7 @@ class Generator {
     position_ = 0;
     std::uint64_t time = state.ready;
     // Most tiles run the whole superstep; some run only its first kernels.
-    const std::size_t runs = rng_.chance(0.7) ? step.kernels.size() : rng_.between(1u, static_cast<std::uint32_t>(step.kernels.size()));
+    const std::size_t runs = rng_.chance(0.95) ? step.kernels.size() : rng_.between(1u, static_cast<std::uint32_t>(step.kernels.size()));
     for (std::size_t k = 0; k < runs && !full(tile); ++k) {
       const PlannedKernel& planned = step.kernels[k];
       for (std::uint32_t block = 0; block < planned.repeats && !full(tile); ++block) {
@@ -256,8 +258,8 @@ class Generator {
                                  names_.compute[step.layer * kKernels.size() + planned.type]);
     work.kernel = type.kernel;
     const bool inactive = rng_.chance(0.03);
-    const bool invoked = rng_.chance(0.08);
-    const std::uint32_t invocations = invoked ? rng_.between(2u, 4u) : 1u;
+    const std::uint32_t invocations = planned.invocations;
+    const bool invoked = invocations > 1;
     const bool annotated = type.annotated && !inactive && rng_.chance(0.7);
     work.metadata.reserve(4 + (type.shaped ? 2 : 0) + (planned.repeats > 1 ? 1 : 0));
 
