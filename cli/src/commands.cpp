@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
-#include <map>
+#include <utility>
 #include <memory>
 #include <new>
 #include <optional>
@@ -45,16 +45,53 @@ class InputError : public std::runtime_error {
 
 enum class Format { Table, Json, Csv };
 
+// Accepts exactly the names of `choices`, in the order listed, and hands the option its value.
+template <typename Enum>
+CLI::Validator choice(const std::vector<std::pair<std::string, Enum>>& choices, std::string what) {
+  std::string expected;
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    expected += i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ";
+    expected += choices[i].first;
+  }
+  return CLI::Validator(
+      [choices, what, expected](std::string& text) -> std::string {
+        for (const auto& [name, value] : choices) {
+          if (text == name) {
+            text = std::to_string(static_cast<long long>(value));
+            return {};
+          }
+        }
+        return fmt::format("unknown {} \"{}\" (expected {})", what, text, expected);
+      },
+      "", "");
+}
+
+// Plain decimal numbers up to `max`; CLI11's own message does not say what was wrong.
+CLI::Validator number(std::uint64_t max, std::string what) {
+  return CLI::Validator(
+      [max, what](std::string& text) -> std::string {
+        std::uint64_t value = 0;
+        bool ok = !text.empty() && text.size() <= 20;
+        for (char c : text) {
+          if (c < '0' || c > '9' || value > (max - static_cast<std::uint64_t>(c - '0')) / 10) {
+            ok = false;
+            break;
+          }
+          value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        return ok ? std::string() : fmt::format("expected {} from 0 to {}, got \"{}\"", what, max, text);
+      },
+      "", "");
+}
+
 struct OutputOptions {
   Format format = Format::Table;
   std::string output;
 };
 
 void add_output_options(CLI::App& command, OutputOptions& options, std::string_view default_format) {
-  static const std::map<std::string, Format> formats{
-      {"table", Format::Table}, {"json", Format::Json}, {"csv", Format::Csv}};
   command.add_option("--format", options.format, fmt::format("table, json or csv (default: {})", default_format))
-      ->transform(CLI::CheckedTransformer(formats))
+      ->transform(choice<Format>({{"table", Format::Table}, {"json", Format::Json}, {"csv", Format::Csv}}, "format"))
       ->option_text("FORMAT");
   command.add_option("-o,--output", options.output,
                      "write to FILE instead of standard output; FILE is replaced only once complete")
@@ -177,21 +214,15 @@ void add_query(CLI::App& app, std::function<void()>& action) {
       "  norq-profile query run.json --meta shape=128x64 --kernel gemm-f16 --samples 5\n"
       "  norq-profile query run.json --metadata-key shape --format csv");
   command->add_option("FILE", o->file, "profile file (.json or .json.zst)")->required();
-  static const std::map<std::string, GroupBy> group_by{{"kind", GroupBy::Kind},   {"kernel", GroupBy::Kernel},
-                                                       {"operation", GroupBy::Operation}, {"phase", GroupBy::Phase},
-                                                       {"tile", GroupBy::Tile}, {"metadata", GroupBy::Metadata}};
-  static const std::map<std::string, SortBy> sort_by{{"phase-cycles", SortBy::PhaseCycles},
-                                                     {"work-cycles", SortBy::WorkCycles},
-                                                     {"maximum-cycles", SortBy::MaximumCycles},
-                                                     {"samples", SortBy::Samples},
-                                                     {"name", SortBy::Name}};
-  static const std::map<std::string, StepKind> kinds{{"exchange", StepKind::Exchange},
-                                                     {"compute", StepKind::Compute},
-                                                     {"synchronization", StepKind::Synchronization},
-                                                     {"idle", StepKind::Idle}};
   o->group_by_option = command->add_option("--group-by", o->group_by,
                                            "kind, kernel, operation, phase, tile or metadata (default: kernel)")
-                           ->transform(CLI::CheckedTransformer(group_by))
+                           ->transform(choice<GroupBy>({{"kind", GroupBy::Kind},
+                                                        {"kernel", GroupBy::Kernel},
+                                                        {"operation", GroupBy::Operation},
+                                                        {"phase", GroupBy::Phase},
+                                                        {"tile", GroupBy::Tile},
+                                                        {"metadata", GroupBy::Metadata}},
+                                                       "grouping"))
                            ->option_text("GROUP");
   o->metadata_key_option =
       command->add_option("--metadata-key", o->metadata_key, "group by the value of this metadata name")
@@ -199,11 +230,20 @@ void add_query(CLI::App& app, std::function<void()>& action) {
   command
       ->add_option("--sort-by", o->sort_by,
                    "phase-cycles, work-cycles, maximum-cycles, samples or name (default: phase-cycles)")
-      ->transform(CLI::CheckedTransformer(sort_by))
+      ->transform(choice<SortBy>({{"phase-cycles", SortBy::PhaseCycles},
+                                 {"work-cycles", SortBy::WorkCycles},
+                                 {"maximum-cycles", SortBy::MaximumCycles},
+                                 {"samples", SortBy::Samples},
+                                 {"name", SortBy::Name}},
+                                "sort key"))
       ->option_text("KEY");
   o->kind_option = command->add_option("--kind", o->kind, "only steps of this kind: exchange, compute, "
                                                           "synchronization or idle")
-                       ->transform(CLI::CheckedTransformer(kinds))
+                       ->transform(choice<StepKind>({{"exchange", StepKind::Exchange},
+                                                      {"compute", StepKind::Compute},
+                                                      {"synchronization", StepKind::Synchronization},
+                                                      {"idle", StepKind::Idle}},
+                                                     "step kind"))
                        ->option_text("KIND");
   o->kernel_option =
       command->add_option("--kernel", o->kernel, "only steps whose kernel is exactly TEXT ('' for none)")
@@ -213,18 +253,25 @@ void add_query(CLI::App& app, std::function<void()>& action) {
           ->option_text("TEXT");
   command->add_option("--tile", o->tiles, "only these physical tiles (repeat or comma-separate)")
       ->delimiter(',')
+      ->check(number(std::numeric_limits<std::uint32_t>::max(), "a physical tile number"))
       ->option_text("N[,N...]");
   command->add_option("--phase", o->phases, "only steps of these phase numbers (repeat or comma-separate)")
       ->delimiter(',')
+      ->check(number(std::numeric_limits<std::uint32_t>::max(), "a phase number"))
       ->option_text("N[,N...]");
   command->add_option("--meta", o->meta, "only steps with this metadata name, and value if given (repeatable)")
       ->option_text("NAME[=VALUE]");
   o->at_option = command->add_option("--at", o->at, "only samples running at this offset on the time line")
+                     ->check(number(std::numeric_limits<std::uint64_t>::max(), "a cycle offset"))
                      ->option_text("CYCLE");
   command->add_flag("--shared-clock", o->shared_clock,
                     "keep the period in which tiles are still entering (no crop)");
-  o->limit_option = command->add_option("--limit", o->limit, "show at most N groups")->option_text("N");
-  command->add_option("--samples", o->samples, "also list the N longest matched samples")->option_text("N");
+  o->limit_option = command->add_option("--limit", o->limit, "show at most N groups")
+                        ->check(number(std::numeric_limits<std::uint32_t>::max(), "a count"))
+                        ->option_text("N");
+  command->add_option("--samples", o->samples, "also list the N longest matched samples")
+      ->check(number(std::numeric_limits<std::uint32_t>::max(), "a count"))
+      ->option_text("N");
   add_output_options(*command, o->output, "table");
   command->callback([o, &action] {
     action = [o] {
@@ -414,7 +461,9 @@ void add_generate(CLI::App& app, std::function<void()>& action) {
   command->add_option("--steps", o->generate.steps, "samples per tile (default: 200)")
       ->check(CLI::Range(1u, 1'000'000u))
       ->option_text("M");
-  command->add_option("--seed", o->generate.seed, "random seed (default: 1)")->option_text("S");
+  command->add_option("--seed", o->generate.seed, "random seed (default: 1)")
+      ->check(number(std::numeric_limits<std::uint64_t>::max(), "a seed"))
+      ->option_text("S");
   command->add_option("--clock-hz", o->generate.clock_hz, "counter frequency (default: 1850000000)")
       ->check(CLI::Range(std::uint64_t{1}, std::numeric_limits<std::uint64_t>::max()))
       ->option_text("HZ");
