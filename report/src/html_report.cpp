@@ -133,8 +133,8 @@ void header(Page& page, const ProfileReport& report, const ReportOptions& option
        q.tile_count == 0 ? std::string() : fmt::format("{} per tile on average",
                                                        compact(static_cast<double>(q.sample_count) /
                                                                static_cast<double>(q.tile_count))));
-  card(page, "Span", compact(static_cast<double>(q.profile_span_cycles)) + " cycles",
-       report.clock_hz == 0 ? std::string("clock unknown") : fmt::format("{:.4g} ms", q.profile_span_ms));
+  card(page, "Span", compact(static_cast<double>(q.profile_span_cycles)),
+       report.clock_hz == 0 ? std::string("cycles, clock unknown") : fmt::format("cycles · {:.4g} ms", q.profile_span_ms));
   card(page, "Clock", clock_text(report.clock_hz), fmt::format("{} Hz", grouped(report.clock_hz)));
   card(page, "Phases", grouped(phase_count), "compute between exchanges");
   card(page, "Exchange boundaries", grouped(totals.boundaries), "exchanges across all tiles");
@@ -187,6 +187,10 @@ void phase_timeline(Page& page, const std::vector<PhaseWork>& phases, std::uint6
   page.put("<line class=\"grid\" x1=\"{0}\" x2=\"{1}\" y1=\"{2}\" y2=\"{2}\"/>", left, left + plot,
            compute_top + compute_height);
 
+  // Tiles arrive so skewed that one exchange's arrival spread can cover the previous one's end;
+  // the times after the last arrival go on a layer above so that none is hidden.
+  std::string after_layer;
+  Page after(after_layer);
   const std::size_t drawn = std::min(phases.size(), row_cap);
   for (std::size_t i = 0; i < drawn; ++i) {
     const PhaseWork& phase = phases[i];
@@ -215,16 +219,17 @@ void phase_timeline(Page& page, const std::vector<PhaseWork>& phases, std::uint6
             : std::string(),
         b.last_arriving_tile);
     if (b.arrival_spread_cycles > 0) {
-      page.put("<rect class=\"arrival\" x=\"{:.2f}\" y=\"{}\" width=\"{:.2f}\" height=\"{}\" fill=\"{}\" data-tip=\"",
+      page.put("<rect class=\"arrival\" x=\"{:.2f}\" y=\"{}\" width=\"{:.2f}\" height=\"{}\" fill=\"{}\" fill-opacity=\"0.7\" data-tip=\"",
                x(b.first_entry), exchange_top, width(b.first_entry, b.last_entry), exchange_height, spread_colour);
       page.text(tip);
       page.raw("\"/>");
     }
-    page.put("<rect class=\"after-arrival\" x=\"{:.2f}\" y=\"{}\" width=\"{:.2f}\" height=\"{}\" fill=\"{}\" data-tip=\"",
-             x(b.last_entry), exchange_top, width(b.last_entry, b.last_exit), exchange_height, after_colour);
-    page.text(tip);
-    page.raw("\"/>");
+    after.put("<rect class=\"after-arrival\" x=\"{:.2f}\" y=\"{}\" width=\"{:.2f}\" height=\"{}\" fill=\"{}\" data-tip=\"",
+              x(b.last_entry), exchange_top, width(b.last_entry, b.last_exit), exchange_height, after_colour);
+    after.text(tip);
+    after.raw("\"/>");
   }
+  page.raw(after_layer);
   page.raw("</svg></figure>");
   page.put("<div class=\"legend\"><span><span class=\"swatch\" style=\"background:{}\"></span>compute span "
            "(height = occupancy)</span><span><span class=\"swatch\" style=\"background:{}\"></span>arrival "
@@ -277,18 +282,21 @@ void kernel_bars(Page& page, std::string_view id, std::string_view caption, cons
   page.raw("</svg></figure>");
 }
 
-void kernels_section(Page& page, const ProfileReport& report, bool shared_clock) {
-  Query query{.group_by = GroupBy::Kernel, .kind = StepKind::Compute, .shared_clock = shared_clock,
-              .limit = top_kernels};
-  query.sort_by = SortBy::PhaseCycles;
-  const QueryReport covered = norq_profile::query(report, query);
-  query.sort_by = SortBy::WorkCycles;
-  const QueryReport work = norq_profile::query(report, query);
+// Both rankings come from one query: the rows are re-ordered here rather than asked for twice.
+void kernels_section(Page& page, const QueryReport& kernels, std::uint64_t clock_hz) {
+  const auto top = [&](SortBy sort_by) {
+    std::vector<GroupSummary> rows = kernels.groups;
+    std::stable_sort(rows.begin(), rows.end(), [&](const GroupSummary& a, const GroupSummary& b) {
+      return compare_groups(sort_by, a, b) < 0;
+    });
+    if (rows.size() > top_kernels) rows.resize(top_kernels);
+    return rows;
+  };
   page.raw("<section id=\"kernels\"><h2>Top kernels</h2><p class=\"note\">Compute samples by kernel. "
            "Covered cycles count time on the common time line once however many tiles ran the kernel; "
            "work adds up every tile's cycles.</p><div class=\"pair\">");
-  kernel_bars(page, "chart-kernels-covered", "By covered cycles", covered.groups, false, report.clock_hz);
-  kernel_bars(page, "chart-kernels-work", "By work (tile cycles)", work.groups, true, report.clock_hz);
+  kernel_bars(page, "chart-kernels-covered", "By covered cycles", top(SortBy::PhaseCycles), false, clock_hz);
+  kernel_bars(page, "chart-kernels-work", "By work (tile cycles)", top(SortBy::WorkCycles), true, clock_hz);
   page.raw("</div></section>\n");
 }
 
@@ -479,9 +487,10 @@ void phases_table(Page& page, const std::vector<PhaseWork>& phases) {
 
 std::string render_html_report(const ProfileReport& report, const ReportOptions& options) {
   const norq_profile::detail::Timeline timeline = norq_profile::detail::make_timeline(report, options.shared_clock);
-  Totals totals{.query = norq_profile::query(report, Query{.group_by = GroupBy::Kind,
-                                                           .shared_clock = options.shared_clock,
-                                                           .limit = 0}),
+  // The totals of a query do not depend on its filters, so the kernel query serves for both.
+  Totals totals{.query = norq_profile::query(report, Query{.group_by = GroupBy::Kernel,
+                                                           .kind = StepKind::Compute,
+                                                           .shared_clock = options.shared_clock}),
                 .crop = timeline.crop};
   const std::vector<ExchangeBoundary> boundaries = exchange_boundaries(report);
   totals.boundaries = boundaries.size();
@@ -499,7 +508,7 @@ std::string render_html_report(const ProfileReport& report, const ReportOptions&
   page.raw("</style></head><body><main>\n");
   header(page, report, options, totals, phases.size());
   phase_timeline(page, phases, totals.query.profile_span_cycles, report.clock_hz, report.tiles.size());
-  kernels_section(page, report, options.shared_clock);
+  kernels_section(page, totals.query, report.clock_hz);
   exchange_section(page, summary, report.clock_hz);
   boundaries_table(page, boundaries, timeline);
   phases_table(page, phases);
