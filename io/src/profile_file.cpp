@@ -406,8 +406,9 @@ class Reader {
   std::uint64_t read_unsigned(ondemand::value& value, std::uint64_t maximum) {
     ondemand::json_type type;
     if (auto error = value.type().get(type)) fail_json(error, nullptr);
-    const std::string expected = "an integer from 0 to " + std::to_string(maximum);
-    if (type != ondemand::json_type::number) fail_type(value, expected);
+    // Built only for a message: numbers are the bulk of a profile.
+    const auto expected = [maximum] { return "an integer from 0 to " + std::to_string(maximum); };
+    if (type != ondemand::json_type::number) fail_type(value, expected());
     const std::string_view token = trim_token(value.raw_json_token());
     std::uint64_t number = 0;
     const simdjson::error_code error = value.get_uint64().get(number);
@@ -419,7 +420,7 @@ class Reader {
       // Quote the number only when it is short enough to read.
       const std::string shown =
           token.size() <= 40 ? std::string(token) : std::string(token.substr(0, 40)) + "...";
-      fail_at(token.data(), "expected " + expected + ", got " + shown);
+      fail_at(token.data(), "expected " + expected() + ", got " + shown);
     }
     fail_json(error != simdjson::SUCCESS ? error : simdjson::NUMBER_ERROR, token.data());
   }
@@ -831,8 +832,10 @@ void check_size(std::size_t size, const std::string& name) {
 void read_plain(int fd, std::uint64_t size_hint, PaddedBuffer& buffer, const std::string& name) {
   constexpr std::size_t chunk = std::size_t{1} << 20;
   // The size from stat is a hint only: the file may be a pipe or still growing.
+  // One chunk more, so that the read that finds the end does not grow (and copy) the buffer.
   buffer.reserve_more(static_cast<std::size_t>(
-      std::min<std::uint64_t>(size_hint, simdjson::SIMDJSON_MAXSIZE_BYTES)));
+                          std::min<std::uint64_t>(size_hint, simdjson::SIMDJSON_MAXSIZE_BYTES)) +
+                      chunk);
   for (;;) {
     char* into = buffer.reserve_more(chunk);
     const std::size_t got = read_some(fd, into, chunk, name);
@@ -859,9 +862,11 @@ void read_zstd(int fd, PaddedBuffer& buffer, const std::string& name) {
     if (first_chunk) {
       first_chunk = false;
       const unsigned long long content = ZSTD_getFrameContentSize(input.get(), got);
+      // The declared size is the file's word only: a few bytes may claim gigabytes. Trust it up
+      // to a bound and let the buffer grow past that as real output arrives.
+      constexpr unsigned long long trusted = 64ULL << 20;
       if (content != ZSTD_CONTENTSIZE_ERROR && content != ZSTD_CONTENTSIZE_UNKNOWN) {
-        buffer.reserve_more(static_cast<std::size_t>(
-            std::min<unsigned long long>(content, simdjson::SIMDJSON_MAXSIZE_BYTES)));
+        buffer.reserve_more(static_cast<std::size_t>(std::min(content, trusted)));
       }
     }
     ZSTD_inBuffer in{input.get(), got, 0};
