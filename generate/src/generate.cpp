@@ -308,8 +308,9 @@ class Generator {
       exchange.exchange_event_cycles = window;
       activities(window, exchange.exchange_activities);
     }
-    const std::uint64_t end =
-        release + static_cast<std::uint64_t>(window * rng_.between(0.95, 1.25)) + rng_.between(0u, 30u);
+    // One draw per statement: the order of evaluating operands differs between compilers.
+    const auto overrun = static_cast<std::uint64_t>(window * rng_.between(0.95, 1.25));
+    const std::uint64_t end = release + overrun + rng_.between(0u, 30u);
     push(tile, std::move(exchange), arrival, end);
     state.ready = end + rng_.between(2u, 10u);
   }
@@ -328,17 +329,20 @@ class Generator {
                      .start_cycle = start,
                      .end_cycle = end});
     };
+    // Draws are taken in statements of their own, since argument order differs between compilers.
+    auto draw = [&](ExchangeActivityKind kind, std::uint32_t latest_start, std::uint32_t shortest,
+                    std::uint32_t longest) {
+      const std::uint32_t start = rng_.between(0u, latest_start);
+      const std::uint32_t length = rng_.between(shortest, longest);
+      add(kind, start, length);
+    };
     for (std::uint32_t i = 0; i < sends; ++i) {
-      add(ExchangeActivityKind::Send, rng_.between(0u, window * 4 / 5), rng_.between(window / 10 + 1, window / 2 + 1));
+      draw(ExchangeActivityKind::Send, window * 4 / 5, window / 10 + 1, window / 2 + 1);
     }
     for (std::uint32_t i = 0; i < receives; ++i) {
-      add(ExchangeActivityKind::Receive, rng_.between(0u, window * 4 / 5),
-          rng_.between(window / 10 + 1, window / 2 + 1));
+      draw(ExchangeActivityKind::Receive, window * 4 / 5, window / 10 + 1, window / 2 + 1);
     }
-    if (busy) {
-      add(ExchangeActivityKind::PartnerBusy, rng_.between(0u, window / 2),
-          rng_.between(window / 20 + 1, window / 5 + 1));
-    }
+    if (busy) draw(ExchangeActivityKind::PartnerBusy, window / 2, window / 20 + 1, window / 5 + 1);
   }
 
   GenerateOptions options_;
