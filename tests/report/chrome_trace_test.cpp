@@ -58,6 +58,12 @@ CycleSample step(StepKind kind, std::string operation, std::string kernel, std::
           .end_cycle = end};
 }
 
+std::string numbered(std::string_view prefix, std::uint32_t n) {
+  std::string name(prefix);
+  name += std::to_string(n);
+  return name;
+}
+
 // One microsecond per cycle keeps the expected times exact.
 ProfileReport small_profile() {
   CycleSample exchange = step(StepKind::Exchange, "exchange \"x\"", "", 4'294'967'286u, 10);  // wraps
@@ -137,7 +143,7 @@ TEST(ChromeTrace, EverySampleAtItsTimeOnARealClock) {
     for (std::uint32_t s = 0; s < 200; ++s) {
       const std::uint32_t length = 1 + (s * 7919u + t * 104729u) % 5000u;
       const StepKind kind = s % 4 == 3 ? StepKind::Exchange : StepKind::Compute;
-      samples.push_back(step(kind, "op" + std::to_string(s % 9), kind == StepKind::Compute ? "k" + std::to_string(s % 5) : "",
+      samples.push_back(step(kind, numbered("op", s % 9), kind == StepKind::Compute ? numbered("k", s % 5) : "",
                              at, at + length));
       at += length + s % 3;
     }
