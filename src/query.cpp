@@ -129,11 +129,11 @@ std::string_view kernel_name(const CycleSample& sample) {
 
 // Running totals of one group; the name and dimensions are kept aside in the summary row.
 struct Accumulator {
-  std::vector<std::uint32_t> durations;
   // Tiles and (phase, epoch) pairs are appended when they change and made distinct at the end,
   // so a group costs no node allocation per sample.
   std::vector<std::uint32_t> tiles;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> phases;
+  std::vector<std::uint64_t> phases;  // phase << 32 | epoch
+  // One (start, end) per sample; the durations are their lengths, so they are not kept twice.
   std::vector<std::pair<std::uint64_t, std::uint64_t>> intervals;
   std::uint64_t work_cycles = 0;
   double useful_cycles = 0.0;
@@ -206,9 +206,8 @@ class GroupIndex {
 
 void accumulate(Accumulator& totals, std::uint32_t tile, const CycleSample& sample,
                 std::uint64_t offset, std::uint32_t sample_duration) {
-  totals.durations.push_back(sample_duration);
   if (totals.tiles.empty() || totals.tiles.back() != tile) totals.tiles.push_back(tile);
-  const std::pair phase{sample.step.phase, sample.step.epoch};
+  const std::uint64_t phase = std::uint64_t{sample.step.phase} << 32 | sample.step.epoch;
   if (totals.phases.empty() || totals.phases.back() != phase) totals.phases.push_back(phase);
   const std::uint64_t end = offset + sample_duration;
   totals.intervals.emplace_back(offset, end);
@@ -231,14 +230,119 @@ std::size_t count_distinct(std::vector<T>& values) {
   return static_cast<std::size_t>(std::unique(values.begin(), values.end()) - values.begin());
 }
 
-void summarise(Group& group, std::uint64_t clock_hz, std::size_t tile_count) {
+// Distinct count through an open-addressed table: a group meets each (phase, epoch) once per tile,
+// so the list is long but holds few distinct values, and sorting it would dominate.
+std::size_t count_distinct_words(const std::vector<std::uint64_t>& values, std::vector<std::uint64_t>& table) {
+  constexpr std::uint64_t empty = ~std::uint64_t{0};
+  std::size_t capacity = 16;
+  std::size_t distinct = 0;
+  bool saw_empty = false;  // the one value the table cannot hold is counted aside
+  table.assign(capacity, empty);
+  for (const std::uint64_t value : values) {
+    if (value == empty) {
+      saw_empty = true;
+      continue;
+    }
+    std::size_t slot = static_cast<std::size_t>((value * 0x9e3779b97f4a7c15ULL) >> 32) & (capacity - 1);
+    while (table[slot] != empty && table[slot] != value) slot = (slot + 1) & (capacity - 1);
+    if (table[slot] == value) continue;
+    table[slot] = value;
+    if (++distinct * 2 > capacity) {
+      // Grow and reinsert; keeps the table at most half full.
+      std::vector<std::uint64_t> old(std::move(table));
+      capacity *= 2;
+      table.assign(capacity, empty);
+      for (const std::uint64_t kept : old) {
+        if (kept == empty) continue;
+        std::size_t at = static_cast<std::size_t>((kept * 0x9e3779b97f4a7c15ULL) >> 32) & (capacity - 1);
+        while (table[at] != empty) at = (at + 1) & (capacity - 1);
+        table[at] = kept;
+      }
+    }
+  }
+  return distinct + (saw_empty ? 1 : 0);
+}
+
+using Interval = std::pair<std::uint64_t, std::uint64_t>;
+
+// Sorts by start alone, least significant 11 bits first: offsets fit in 33 bits, so three
+// counting passes replace a comparison sort. Equal starts may end up in any order.
+void sort_by_start(std::vector<Interval>& intervals, std::vector<Interval>& scratch) {
+  if (intervals.size() < 256) {
+    std::sort(intervals.begin(), intervals.end(),
+              [](const Interval& a, const Interval& b) { return a.first < b.first; });
+    return;
+  }
+  std::uint64_t largest = 0;
+  bool sorted = true;
+  for (std::size_t i = 0; i < intervals.size(); ++i) {
+    largest = std::max(largest, intervals[i].first);
+    if (i > 0 && intervals[i].first < intervals[i - 1].first) sorted = false;
+  }
+  if (sorted) return;
+  constexpr unsigned bits = 11;
+  constexpr std::size_t buckets = std::size_t{1} << bits;
+  scratch.resize(intervals.size());
+  std::vector<std::size_t> counts(buckets);
+  for (unsigned shift = 0; shift < 64 && (largest >> shift) != 0; shift += bits) {
+    std::fill(counts.begin(), counts.end(), 0);
+    for (const Interval& interval : intervals) ++counts[(interval.first >> shift) & (buckets - 1)];
+    std::size_t position = 0;
+    for (std::size_t& count : counts) position += std::exchange(count, position);
+    for (const Interval& interval : intervals) scratch[counts[(interval.first >> shift) & (buckets - 1)]++] = interval;
+    intervals.swap(scratch);
+  }
+}
+
+// The union's length as union_length gives it: the sweep only needs the starts in order.
+std::uint64_t covered_length(std::vector<Interval>& intervals, std::vector<Interval>& scratch) {
+  if (intervals.empty()) return 0;
+  sort_by_start(intervals, scratch);
+  std::uint64_t start = intervals.front().first;
+  std::uint64_t end = std::max(start, intervals.front().second);
+  std::uint64_t total = 0;
+  for (std::size_t i = 1; i < intervals.size(); ++i) {
+    const auto [s, e] = intervals[i];
+    if (s <= end) {
+      end = std::max(end, e);
+    } else {
+      total += end - start;
+      start = s;
+      end = std::max(s, e);
+    }
+  }
+  return total + (end - start);
+}
+
+// Scratch space shared by the summaries of one query.
+struct SummaryScratch {
+  std::vector<std::uint32_t> durations;
+  std::vector<Interval> intervals;
+  std::vector<std::uint64_t> table;
+};
+
+void summarise(Group& group, std::uint64_t clock_hz, std::size_t tile_count, SummaryScratch& scratch) {
   Accumulator& totals = group.totals;
   GroupSummary& row = group.row;
-  std::sort(totals.durations.begin(), totals.durations.end());
-  row.sample_count = totals.durations.size();
+  // Three order statistics need no full sort: select the median, then the 95th percentile and the
+  // largest value among those above it.
+  std::vector<std::uint32_t>& durations = scratch.durations;
+  durations.clear();
+  durations.reserve(totals.intervals.size());
+  for (const auto& [start, end] : totals.intervals) durations.push_back(static_cast<std::uint32_t>(end - start));
+  row.sample_count = durations.size();
+  if (!durations.empty()) {
+    const std::size_t last = durations.size() - 1;
+    const auto at = [&](std::size_t percentage) { return durations.begin() + static_cast<std::ptrdiff_t>(last * percentage / 100); };
+    std::nth_element(durations.begin(), at(50), durations.end());
+    row.p50_cycles = *at(50);
+    std::nth_element(at(50), at(95), durations.end());
+    row.p95_cycles = *at(95);
+    row.maximum_cycles = *std::max_element(at(95), durations.end());
+  }
   row.tile_count = count_distinct(totals.tiles);
-  row.phase_count = count_distinct(totals.phases);
-  row.phase_cycles = union_length(totals.intervals);
+  row.phase_count = count_distinct_words(totals.phases, scratch.table);
+  row.phase_cycles = covered_length(totals.intervals, scratch.intervals);
   row.phase_ms = cycles_to_ms(row.phase_cycles, clock_hz);
   row.work_cycles = totals.work_cycles;
   const auto phase_cycles = static_cast<double>(row.phase_cycles);
@@ -257,12 +361,9 @@ void summarise(Group& group, std::uint64_t clock_hz, std::size_t tile_count) {
     row.device_useful_utilization =
         totals.useful_cycles / (phase_cycles * static_cast<double>(tile_count));
   }
-  row.mean_cycles = totals.durations.empty() ? 0.0
-                                             : static_cast<double>(row.work_cycles) /
-                                                   static_cast<double>(row.sample_count);
-  row.p50_cycles = percentile(totals.durations, 50);
-  row.p95_cycles = percentile(totals.durations, 95);
-  row.maximum_cycles = totals.durations.empty() ? 0 : totals.durations.back();
+  row.mean_cycles = row.sample_count == 0 ? 0.0
+                                          : static_cast<double>(row.work_cycles) /
+                                                static_cast<double>(row.sample_count);
   row.first_offset = totals.first_offset;
   row.last_offset = totals.last_offset;
 }
@@ -438,21 +539,18 @@ QueryReport query(const ProfileReport& report, const Query& query) {
                      .at_offset = query.at_offset};
   const detail::Timeline timeline = detail::make_timeline(report, query.shared_clock);
 
-  // Every sample bounds the span, filtered or not, even one wholly before the crop.
+  GroupIndex index{query};
+  // The best `sample_limit` candidates so far, as a heap whose top is the one listed last; every
+  // later candidate has a later collection order, so it enters only by beating that one outright.
+  std::vector<RankedCandidate> candidates;
+  std::size_t collected = 0;
+  const std::size_t sample_limit = query.sample_limit;
   for (const TileProfile& tile : report.tiles) {
     result.sample_count += tile.samples.size();
     for (const CycleSample& sample : tile.samples) {
-      result.profile_span_cycles =
-          std::max(result.profile_span_cycles, timeline.cropped(timeline.place(sample).end));
-    }
-  }
-  result.profile_span_ms = cycles_to_ms(result.profile_span_cycles, report.clock_hz);
-
-  GroupIndex index{query};
-  std::vector<RankedCandidate> candidates;
-  for (const TileProfile& tile : report.tiles) {
-    for (const CycleSample& sample : tile.samples) {
       const detail::Placement placed = timeline.place_cropped(sample);
+      // Every sample bounds the span, filtered or not, even one wholly before the crop.
+      result.profile_span_cycles = std::max(result.profile_span_cycles, placed.end);
       // Never more than the sample's own 32-bit length.
       const auto sample_duration = static_cast<std::uint32_t>(placed.length());
       if (sample_duration == 0) continue;
@@ -462,20 +560,30 @@ QueryReport query(const ProfileReport& report, const Query& query) {
       ++result.matched_sample_count;
       Group& group = index.find(tile.physical_tile, sample, placed.start);
       accumulate(group.totals, tile.physical_tile, sample, placed.start, sample_duration);
-      if (query.sample_limit > 0) {
-        candidates.push_back({.candidate = {.tile = tile.physical_tile,
-                                            .offset = placed.start,
-                                            .duration = sample_duration,
-                                            .sample = &sample},
-                              .order = candidates.size()});
+      if (sample_limit > 0) {
+        const RankedCandidate candidate{.candidate = {.tile = tile.physical_tile,
+                                                      .offset = placed.start,
+                                                      .duration = sample_duration,
+                                                      .sample = &sample},
+                                        .order = collected++};
+        if (candidates.size() < sample_limit) {
+          candidates.push_back(candidate);
+          std::push_heap(candidates.begin(), candidates.end(), lists_before);
+        } else if (lists_before(candidate, candidates.front())) {
+          std::pop_heap(candidates.begin(), candidates.end(), lists_before);
+          candidates.back() = candidate;
+          std::push_heap(candidates.begin(), candidates.end(), lists_before);
+        }
       }
     }
   }
+  result.profile_span_ms = cycles_to_ms(result.profile_span_cycles, report.clock_hz);
 
   std::vector<Group>& groups = index.groups();
   result.groups.reserve(groups.size());
+  SummaryScratch scratch;
   for (Group& group : groups) {
-    summarise(group, report.clock_hz, report.tiles.size());
+    summarise(group, report.clock_hz, report.tiles.size(), scratch);
     // The totals are spent; release them before the next group grows the report.
     group.totals = {};
     result.groups.push_back(std::move(group.row));
@@ -486,14 +594,10 @@ QueryReport query(const ProfileReport& report, const Query& query) {
                    });
   if (query.limit && *query.limit < result.groups.size()) result.groups.resize(*query.limit);
 
-  // The collection order is a key of its own, so a partial sort lists what a stable sort would.
-  const std::size_t listed = std::min(query.sample_limit, candidates.size());
-  std::partial_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(listed),
-                    candidates.end(), lists_before);
-  result.samples.reserve(listed);
-  for (std::size_t i = 0; i < listed; ++i) {
-    result.samples.push_back(sample_record(candidates[i].candidate));
-  }
+  // The collection order is a key of its own, so this lists what a stable sort of all would.
+  std::sort_heap(candidates.begin(), candidates.end(), lists_before);
+  result.samples.reserve(candidates.size());
+  for (const RankedCandidate& ranked : candidates) result.samples.push_back(sample_record(ranked.candidate));
   return result;
 }
 
