@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <ostream>
 #include <string_view>
@@ -14,6 +15,17 @@
 
 namespace norq_profile {
 
+namespace {
+
+// A whole-text comparison with a length known when compiling, which the compiler turns into a few
+// word compares instead of a library call.
+template <std::size_t N>
+bool equals(const std::string& text, const char (&literal)[N]) {
+  return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
+}
+
+}  // namespace
+
 bool is_exchange_boundary(const CycleSample& sample) {
   switch (sample.step.kind) {
     case StepKind::Exchange:
@@ -21,7 +33,7 @@ bool is_exchange_boundary(const CycleSample& sample) {
     case StepKind::Synchronization:
       return std::any_of(sample.step.metadata.begin(), sample.step.metadata.end(),
                          [](const ProfileMetadata& entry) {
-                           return entry.name == "reason" && entry.value == "ExchangeBarrier";
+                           return equals(entry.name, "reason") && equals(entry.value, "ExchangeBarrier");
                          });
     default:
       return false;
@@ -92,29 +104,43 @@ constexpr std::uint32_t role_index(ExchangeActivityKind kind) {
   return 3;  // a value outside the enumeration takes no role
 }
 
-// The sweep, on a caller-owned buffer so that a whole profile can share one allocation.
-ExchangeRoleCycles sweep_roles(std::span<const ProfileExchangeActivity> activities,
-                               std::uint64_t event_cycles, std::vector<RoleEvent>& events) {
-  events.clear();
-  events.reserve(2 * activities.size());
+// Clips the activities to the window and writes their start and end events to `events`, which
+// has room for two per activity; returns how many it wrote.
+std::size_t collect_events(std::span<const ProfileExchangeActivity> activities, std::uint64_t event_cycles,
+                           RoleEvent* events) {
+  std::size_t count = 0;
   for (const ProfileExchangeActivity& activity : activities) {
     const std::uint32_t role = role_index(activity.kind);
     const std::uint64_t start = std::min<std::uint64_t>(activity.start_cycle, event_cycles);
     const std::uint64_t end = std::min<std::uint64_t>(activity.end_cycle, event_cycles);
     if (role > 2 || end <= start) continue;
-    events.push_back({start, role, +1});
-    events.push_back({end, role, -1});
+    events[count++] = {start, role, +1};
+    events[count++] = {end, role, -1};
   }
-  // Events of one cycle are applied as a group, so their relative order does not matter.
-  std::sort(events.begin(), events.end(),
-            [](const RoleEvent& a, const RoleEvent& b) { return a.cycle < b.cycle; });
+  return count;
+}
+
+ExchangeRoleCycles sweep_events(RoleEvent* first, RoleEvent* last, std::uint64_t event_cycles) {
+  // Events of one cycle are applied as a group, so their relative order does not matter. A step
+  // holds a handful of activities, where an insertion sort beats the general one.
+  const auto earlier = [](const RoleEvent& a, const RoleEvent& b) { return a.cycle < b.cycle; };
+  if (last - first <= 32) {
+    for (RoleEvent* i = first + 1; i < last; ++i) {
+      const RoleEvent moving = *i;
+      RoleEvent* j = i;
+      for (; j > first && moving.cycle < (j - 1)->cycle; --j) *j = *(j - 1);
+      *j = moving;
+    }
+  } else {
+    std::sort(first, last, earlier);
+  }
 
   ExchangeRoleCycles roles;
   // 64-bit depths: no count of activities can overflow them.
   std::array<std::int64_t, 3> depth{};
   std::uint64_t cursor = 0;
-  for (std::size_t i = 0; i < events.size();) {
-    const std::uint64_t t = events[i].cycle;
+  for (const RoleEvent* i = first; i < last;) {
+    const std::uint64_t t = i->cycle;
     const std::uint64_t span = t > cursor ? t - cursor : 0;
     const bool sending = depth[0] > 0;
     const bool receiving = depth[1] > 0;
@@ -124,11 +150,24 @@ ExchangeRoleCycles sweep_roles(std::span<const ProfileExchangeActivity> activiti
     if (sending && receiving) roles.simultaneous += span;
     if (waiting) roles.partner_busy += span;
     if (depth[0] == 0 && depth[1] == 0 && depth[2] == 0) roles.idle += span;
-    for (; i < events.size() && events[i].cycle == t; ++i) depth[events[i].role] += events[i].delta;
+    for (; i < last && i->cycle == t; ++i) depth[i->role] += i->delta;
     cursor = t;
   }
   if (event_cycles > cursor) roles.idle += event_cycles - cursor;
   return roles;
+}
+
+// The sweep without an allocation for the usual step of a few activities.
+ExchangeRoleCycles sweep_roles(std::span<const ProfileExchangeActivity> activities, std::uint64_t event_cycles) {
+  constexpr std::size_t inline_activities = 16;
+  if (activities.size() <= inline_activities) {
+    std::array<RoleEvent, 2 * inline_activities> events;
+    const std::size_t count = collect_events(activities, event_cycles, events.data());
+    return sweep_events(events.data(), events.data() + count, event_cycles);
+  }
+  std::vector<RoleEvent> events(2 * activities.size());
+  const std::size_t count = collect_events(activities, event_cycles, events.data());
+  return sweep_events(events.data(), events.data() + count, event_cycles);
 }
 
 }  // namespace
@@ -141,8 +180,7 @@ std::ostream& operator<<(std::ostream& out, const ExchangeRoleCycles& roles) {
 
 ExchangeRoleCycles exchange_role_cycles(std::span<const ProfileExchangeActivity> activities,
                                         std::uint64_t event_cycles) {
-  std::vector<RoleEvent> events;
-  return sweep_roles(activities, event_cycles, events);
+  return sweep_roles(activities, event_cycles);
 }
 
 namespace {
@@ -157,7 +195,6 @@ void add_saturating(std::uint64_t& sum, std::uint64_t addend) {
 
 ExchangeActivitySummary exchange_activity_summary(const ProfileReport& report) {
   ExchangeActivitySummary summary;
-  std::vector<RoleEvent> events;  // shared by every exchange step of the profile
   for (const TileProfile& tile : report.tiles) {
     for (const CycleSample& sample : tile.samples) {
       const ProfileStep& step = sample.step;
@@ -179,7 +216,7 @@ ExchangeActivitySummary exchange_activity_summary(const ProfileReport& report) {
             break;
         }
       }
-      const ExchangeRoleCycles roles = sweep_roles(step.exchange_activities, window, events);
+      const ExchangeRoleCycles roles = sweep_roles(step.exchange_activities, window);
       add_saturating(summary.estimated_send_work_cycles, roles.send);
       add_saturating(summary.estimated_receive_work_cycles, roles.receive);
       add_saturating(summary.estimated_simultaneous_work_cycles, roles.simultaneous);
