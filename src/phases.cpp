@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -19,7 +20,6 @@ namespace norq_profile::phases {
 
 namespace {
 
-using namespace std::string_view_literals;
 
 std::uint64_t saturating_sub(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; }
 
@@ -101,9 +101,16 @@ struct Phase {
 
 using Phases = std::unordered_map<PhaseKey, Phase, PhaseKeyHash>;
 
+// A whole-text comparison with a length known when compiling, which the compiler turns into a few
+// word compares instead of a library call; these run for every sample.
+template <std::size_t N>
+bool equals(const std::string& text, const char (&literal)[N]) {
+  return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
+}
+
 bool is_inactive(const CycleSample& sample) {
   return std::any_of(sample.step.metadata.begin(), sample.step.metadata.end(), [](const ProfileMetadata& entry) {
-    return std::string_view(entry.name) == "active"sv && std::string_view(entry.value) == "false"sv;
+    return equals(entry.name, "active") && equals(entry.value, "false");
   });
 }
 
@@ -137,8 +144,7 @@ void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Tim
       continue;
     }
     // A repeat marker hides what follows it: nothing before it belongs to a later boundary.
-    // Compared as views so the length check comes first: this runs for every sample.
-    if (std::string_view(sample.step.kernel) == "repeat-remainder"sv) {
+    if (equals(sample.step.kernel, "repeat-remainder")) {
       next_work = nullptr;
       continue;
     }
