@@ -5,6 +5,8 @@
 #include <charconv>
 #include <compare>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <span>
 #include <string>
@@ -16,13 +18,31 @@
 namespace norq_profile {
 namespace {
 
-// Annotations about how a sample was measured, not what it computed.
-constexpr std::array<std::string_view, 7> excluded_names{
-    "reason",        "value",           "invocations",       "uniformInvocations",
-    "usefulCycles", "physicalWorkCycles", "workEstimateBasis"};
+// A whole-text comparison with a length known when compiling: a few word compares, no call.
+template <std::size_t N>
+bool equals(std::string_view text, const char (&literal)[N]) {
+  return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
+}
 
+// Annotations about how a sample was measured, not what it computed. Told apart by length
+// first, since every metadata entry of every compute sample passes through here.
 bool is_excluded(std::string_view name) {
-  return std::find(excluded_names.begin(), excluded_names.end(), name) != excluded_names.end();
+  switch (name.size()) {
+    case 5:
+      return equals(name, "value");
+    case 6:
+      return equals(name, "reason");
+    case 11:
+      return equals(name, "invocations");
+    case 12:
+      return equals(name, "usefulCycles");
+    case 17:
+      return equals(name, "workEstimateBasis");
+    case 18:
+      return equals(name, "uniformInvocations") || equals(name, "physicalWorkCycles");
+    default:
+      return false;
+  }
 }
 
 using DimensionView = std::pair<std::string_view, std::string_view>;
@@ -50,34 +70,23 @@ struct KeyLess {
   bool operator()(const CalibrationKey& left, const KeyView& right) const { return compare(right, left) > 0; }
 };
 
-// Digits with an optional leading '+', within 32 bits; anything else is no count at all.
-std::uint32_t parse_invocations(std::string_view text) {
-  if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.empty() || text.front() < '0' || text.front() > '9') return 1;
-  std::uint32_t count = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-  if (error != std::errc{} || end != text.data() + text.size()) return 1;
-  return count == 0 ? 1 : count;
-}
+// What one scan of a compute sample's metadata tells the calibration.
+struct Annotations {
+  const ProfileMetadata* invocations = nullptr;  // the first entry of that name
+  bool uniform = false;
+};
 
-std::uint32_t invocations(const ProfileStep& step) {
-  for (const ProfileMetadata& entry : step.metadata) {
-    if (entry.name == "invocations") return parse_invocations(entry.value);
-  }
-  return 1;
-}
-
-bool has_uniform_invocations(const ProfileStep& step) {
-  return std::any_of(step.metadata.begin(), step.metadata.end(), [](const ProfileMetadata& entry) {
-    return entry.name == "uniformInvocations" && entry.value == "true";
-  });
-}
-
-// Fills `out` with the kept entries in name order, the last entry of a repeated name winning.
-void collect_dimensions(const ProfileStep& step, std::vector<DimensionView>& out) {
+// Fills `out` with the kept entries in name order, the last entry of a repeated name winning,
+// and notes the invocation count and uniformity marker on the way.
+Annotations scan_metadata(const ProfileStep& step, std::vector<DimensionView>& out) {
+  Annotations found;
   out.clear();
   for (const ProfileMetadata& entry : step.metadata) {
-    if (is_excluded(entry.name)) continue;
+    if (is_excluded(entry.name)) {
+      if (found.invocations == nullptr && equals(entry.name, "invocations")) found.invocations = &entry;
+      if (equals(entry.name, "uniformInvocations") && equals(entry.value, "true")) found.uniform = true;
+      continue;
+    }
     // Metadata lists are short: an insertion sort keeps list order among equal names without a
     // scratch buffer, and a later entry then replaces the earlier one in place.
     const DimensionView pair{entry.name, entry.value};
@@ -89,6 +98,76 @@ void collect_dimensions(const ProfileStep& step, std::vector<DimensionView>& out
       out.insert(slot, pair);
     }
   }
+  return found;
+}
+
+std::uint64_t hash_of(const KeyView& view) {
+  const std::hash<std::string_view> hash;
+  std::uint64_t h = hash(view.kernel);
+  for (const auto& [name, value] : view.dimensions) {
+    h = (h ^ hash(name)) * 0x9e3779b97f4a7c15ULL;
+    h = (h ^ hash(value)) * 0x9e3779b97f4a7c15ULL;
+  }
+  return h;
+}
+
+struct Measured {
+  CalibrationKey key;
+  std::vector<std::uint32_t> cycles;
+};
+
+// Keys by hash, so a sample costs one key comparison instead of a walk down an ordered map;
+// the keys are put in order once at the end.
+class KeyTable {
+ public:
+  std::vector<std::uint32_t>& cycles_of(const KeyView& view) {
+    if ((measured_.size() + 1) * 2 > slots_.size()) grow();
+    const std::uint64_t hash = hash_of(view);
+    for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+      Slot& slot = slots_[at];
+      if (slot.index == empty) {
+        CalibrationKey key{.kernel = std::string(view.kernel)};
+        for (const auto& [name, value] : view.dimensions) key.dimensions.emplace(name, value);
+        slot = {hash, static_cast<std::uint32_t>(measured_.size())};
+        measured_.push_back({std::move(key), {}});
+        return measured_.back().cycles;
+      }
+      if (slot.hash == hash && compare(view, measured_[slot.index].key) == 0) return measured_[slot.index].cycles;
+    }
+  }
+
+  std::vector<Measured>& measured() { return measured_; }
+
+ private:
+  static constexpr std::uint32_t empty = ~std::uint32_t{0};
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::uint32_t index = empty;
+  };
+
+  void grow() {
+    std::vector<Slot> old(std::move(slots_));
+    slots_.assign(std::max<std::size_t>(64, old.size() * 2), Slot{});
+    for (const Slot& slot : old) {
+      if (slot.index == empty) continue;
+      std::size_t at = slot.hash & (slots_.size() - 1);
+      while (slots_[at].index != empty) at = (at + 1) & (slots_.size() - 1);
+      slots_[at] = slot;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::vector<Measured> measured_;
+};
+
+// Digits with an optional leading '+', within 32 bits; anything else is no count at all.
+std::uint32_t parse_invocations(std::string_view text) {
+  if (text.starts_with('+')) text.remove_prefix(1);
+  if (text.empty() || text.front() < '0' || text.front() > '9') return 1;
+  std::uint32_t count = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (error != std::errc{} || end != text.data() + text.size()) return 1;
+  return count == 0 ? 1 : count;
 }
 
 }  // namespace
@@ -101,47 +180,51 @@ CalibrationDatabase calibrate_profiles(std::span<const ProfileReport> reports, s
     if (report.clock_hz != clock_hz) throw CalibrationError("profile clock frequencies differ");
   }
 
-  std::map<CalibrationKey, std::vector<std::uint32_t>, KeyLess> cycles_by_key;
+  KeyTable table;
   std::vector<DimensionView> dimensions;  // reused for every sample
   for (const ProfileReport& report : reports) {
     for (const TileProfile& tile : report.tiles) {
       for (const CycleSample& sample : tile.samples) {
         const ProfileStep& step = sample.step;
         if (step.kind != StepKind::Compute || step.kernel.empty()) continue;
-        const std::uint32_t count = invocations(step);
+        const Annotations annotations = scan_metadata(step, dimensions);
+        const std::uint32_t count =
+            annotations.invocations != nullptr ? parse_invocations(annotations.invocations->value) : 1;
         // Merged calls can only be divided back when they all took the same time.
-        if (count > 1 && !has_uniform_invocations(step)) continue;
-        collect_dimensions(step, dimensions);
+        if (count > 1 && !annotations.uniform) continue;
         const std::uint32_t cycles = duration(sample);
         const std::uint32_t per_call = cycles / count + (cycles % count != 0 ? 1 : 0);
-
-        const KeyView view{step.kernel, dimensions};
-        auto slot = cycles_by_key.lower_bound(view);
-        if (slot == cycles_by_key.end() || compare(view, slot->first) != 0) {
-          CalibrationKey key{.kernel = step.kernel};
-          for (const auto& [name, value] : dimensions) key.dimensions.emplace(name, value);
-          slot = cycles_by_key.emplace_hint(slot, std::move(key), std::vector<std::uint32_t>{});
-        }
-        slot->second.push_back(per_call);
+        table.cycles_of(KeyView{step.kernel, dimensions}).push_back(per_call);
       }
     }
   }
 
+  std::vector<Measured>& measured = table.measured();
+  std::sort(measured.begin(), measured.end(),
+            [](const Measured& left, const Measured& right) { return KeyLess{}(left.key, right.key); });
   CalibrationDatabase database{.schema_version = 1,
                                .target = std::string(target),
                                .build_id = std::string(build_id),
                                .clock_hz = clock_hz};
-  database.measurements.reserve(cycles_by_key.size());
-  while (!cycles_by_key.empty()) {
-    auto node = cycles_by_key.extract(cycles_by_key.begin());
-    std::vector<std::uint32_t>& values = node.mapped();
-    std::sort(values.begin(), values.end());
-    database.measurements.push_back({.key = std::move(node.key()),
+  database.measurements.reserve(measured.size());
+  for (Measured& entry : measured) {
+    // Four order statistics need no full sort: select the median, then the 95th percentile among
+    // the values above it; the extremes lie at either end of those parts.
+    std::vector<std::uint32_t>& values = entry.cycles;
+    const std::size_t last = values.size() - 1;
+    const auto at = [&](std::size_t percentage) { return values.begin() + static_cast<std::ptrdiff_t>(last * percentage / 100); };
+    std::nth_element(values.begin(), at(50), values.end());
+    const std::uint32_t median = *at(50);
+    const std::uint32_t minimum = *std::min_element(values.begin(), at(50) + 1);
+    std::nth_element(at(50), at(95), values.end());
+    const std::uint32_t p95 = *at(95);
+    const std::uint32_t maximum = *std::max_element(at(95), values.end());
+    database.measurements.push_back({.key = std::move(entry.key),
                                      .samples = values.size(),
-                                     .minimum_cycles = values.front(),
-                                     .median_cycles = percentile(values, 50),
-                                     .p95_cycles = percentile(values, 95),
-                                     .maximum_cycles = values.back()});
+                                     .minimum_cycles = minimum,
+                                     .median_cycles = median,
+                                     .p95_cycles = p95,
+                                     .maximum_cycles = maximum});
   }
   return database;
 }
