@@ -7,6 +7,7 @@
 #include <norq_profile/norq_profile.hpp>
 #include <norq_profile_generate/generate.hpp>
 #include <norq_profile_io/profile_file.hpp>
+#include <norq_profile_report/report.hpp>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
@@ -439,6 +440,54 @@ void add_calibrate(CLI::App& app, std::function<void()>& action) {
   });
 }
 
+// --- report and trace -------------------------------------------------------------------------
+
+struct PageOptions {
+  std::string file;
+  std::string output;
+  bool shared_clock = false;
+};
+
+// Both write one file that is only useful whole, so -o is required rather than standard output.
+CLI::App* add_page_command(CLI::App& app, const char* name, const char* description, PageOptions& o) {
+  CLI::App* command = app.add_subcommand(name, description);
+  command->add_option("FILE", o.file, "profile file (.json or .json.zst)")->required();
+  command->add_option("-o,--output", o.output, "the file to write; replaced only once complete")
+      ->required()
+      ->option_text("FILE");
+  return command;
+}
+
+void add_report(CLI::App& app, std::function<void()>& action) {
+  auto o = std::make_shared<PageOptions>();
+  CLI::App* command = add_page_command(
+      app, "report", "Write a self-contained HTML page: phase timeline, kernels, exchange roles, tables", *o);
+  command->add_flag("--shared-clock", o->shared_clock, "keep the period in which tiles are still entering (no crop)");
+  command->footer("The page needs no network: open it in any browser.\nExample:\n  norq-profile report profile.json -o report.html");
+  command->callback([o, &action] {
+    action = [o] {
+      const Loaded loaded = load(o->file);
+      write_output(report::render_html_report(loaded.report, {.shared_clock = o->shared_clock, .title = o->file}),
+                   o->output);
+    };
+  });
+}
+
+void add_trace(CLI::App& app, std::function<void()>& action) {
+  auto o = std::make_shared<PageOptions>();
+  CLI::App* command = add_page_command(
+      app, "trace", "Export the profile as Chrome Trace Event JSON: one track per tile, one slice per sample", *o);
+  command->footer(
+      "Times are microseconds on the shared clock. Open the file in Perfetto's UI, chrome://tracing or speedscope.\n"
+      "Example:\n  norq-profile trace profile.json -o trace.json");
+  command->callback([o, &action] {
+    action = [o] {
+      const Loaded loaded = load(o->file);
+      write_output(report::chrome_trace_json(loaded.report), o->output);
+    };
+  });
+}
+
 // --- generate ----------------------------------------------------------------------------------
 
 struct GenerateCommandOptions {
@@ -515,6 +564,8 @@ int run(int argc, char** argv) {
   add_exchange(app, action);
   add_phases(app, action);
   add_calibrate(app, action);
+  add_report(app, action);
+  add_trace(app, action);
   add_generate(app, action);
 
   try {

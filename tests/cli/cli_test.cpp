@@ -209,7 +209,7 @@ TEST_F(Errors, CalibrationFailuresPrintTheirMessage) {
 
 TEST_F(Errors, HelpIsThereForEveryCommand) {
   for (const std::string command : {"", "summary", "query", "boundaries", "exchange", "phases", "calibrate",
-                                    "generate"}) {
+                                    "report", "trace", "generate"}) {
     SCOPED_TRACE(command);
     const Outcome result = command.empty() ? run({"--help"}) : run({command, "--help"});
     EXPECT_EQ(result.status, 0);
@@ -256,6 +256,31 @@ TEST_F(Output, GenerateWritesTheGeneratorsProfile) {
                 .status,
             0);
   EXPECT_EQ(read_file(path("again.json")), read_file(path("g.json")));
+}
+
+TEST_F(Output, ReportAndTraceWriteWholeFilesOnly) {
+  const Outcome report = run({"report", kExample, "--shared-clock", "-o", path("report.html").string()});
+  ASSERT_EQ(report.status, 0) << report.err;
+  EXPECT_EQ(report.out, "");
+  const std::string page = read_file(path("report.html"));
+  EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u) << page.substr(0, 40);
+  EXPECT_NE(page.find("</html>"), std::string::npos);
+
+  const Outcome trace = run({"trace", kExample, "-o", path("trace.json").string()});
+  ASSERT_EQ(trace.status, 0) << trace.err;
+  const std::string json = read_file(path("trace.json"));
+  EXPECT_NE(json.find("\"traceEvents\""), std::string::npos);
+  // One complete slice per sample of the example (8 tiles of 90 samples).
+  std::size_t slices = 0;
+  for (std::size_t at = json.find("\"ph\":\"X\""); at != std::string::npos; at = json.find("\"ph\":\"X\"", at + 1)) {
+    ++slices;
+  }
+  EXPECT_EQ(slices, 720u);
+
+  // There is no standard-output form of either, and a bad file leaves nothing behind.
+  EXPECT_EQ(run({"trace", kExample}).status, 1);
+  EXPECT_EQ(run({"report", "no-such-file.json", "-o", path("other.html").string()}).status, 2);
+  EXPECT_FALSE(fs::exists(path("other.html")));
 }
 
 // The committed example is what the documented command generates.
