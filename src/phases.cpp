@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <iterator>
-#include <map>
 #include <optional>
 #include <string_view>
 #include <tuple>
@@ -19,7 +17,6 @@
 namespace norq_profile::phases {
 
 namespace {
-
 
 std::uint64_t saturating_sub(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; }
 
@@ -59,10 +56,63 @@ struct TileEnd {
   std::uint64_t end = 0;
 };
 
+// The (operation, kernel) pairs of one call, each numbered once while its sample is in cache, so
+// that the per-phase kernel rows fold by number without going back to the profile's samples.
+class KernelKeys {
+ public:
+  std::uint32_t id(std::string_view operation, std::string_view kernel) {
+    const std::uint64_t hash = hash_text_(operation) * 0x9e3779b97f4a7c15ULL ^ hash_text_(kernel);
+    std::size_t at = slot_of(hash);
+    for (; slots_[at] != empty; at = (at + 1) & (slots_.size() - 1)) {
+      const Entry& entry = entries_[slots_[at]];
+      if (entry.hash == hash && entry.operation == operation && entry.kernel == kernel) return slots_[at];
+    }
+    const auto index = static_cast<std::uint32_t>(entries_.size());
+    slots_[at] = index;
+    entries_.push_back({operation, kernel, hash});
+    if (entries_.size() * 2 > slots_.size()) {
+      // Keep the table at most half full.
+      slots_.assign(slots_.size() * 2, empty);
+      for (std::uint32_t kept = 0; kept < entries_.size(); ++kept) {
+        std::size_t free = slot_of(entries_[kept].hash);
+        while (slots_[free] != empty) free = (free + 1) & (slots_.size() - 1);
+        slots_[free] = kept;
+      }
+    }
+    return index;
+  }
+
+  std::size_t size() const { return entries_.size(); }
+  std::string_view operation(std::uint32_t id) const { return entries_[id].operation; }
+  std::string_view kernel(std::uint32_t id) const { return entries_[id].kernel; }
+
+ private:
+  static constexpr std::uint32_t empty = ~std::uint32_t{0};
+  struct Entry {
+    std::string_view operation;  // views of the profile's texts
+    std::string_view kernel;
+    std::uint64_t hash = 0;
+  };
+
+  std::size_t slot_of(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> 7) & (slots_.size() - 1); }
+
+  std::hash<std::string_view> hash_text_;
+  std::vector<Entry> entries_;
+  std::vector<std::uint32_t> slots_ = std::vector<std::uint32_t>(64, empty);
+};
+
+// A counted compute sample of a phase, on the phase time line.
+struct Counted {
+  std::uint32_t tile = 0;
+  std::uint32_t key = 0;  // in KernelKeys
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+};
+
 // Per-tile entries are appended rather than kept in maps: only the late tile is ever looked up,
 // once per phase, so a scan then is cheaper than a map update per sample.
 struct Work {
-  std::vector<PhaseSample> samples;
+  std::vector<Counted> samples;
   // One entry per tile walk; a tile listed twice keeps the entry of its first walk.
   std::vector<TileEnd> last_compute;
   // Appended per preceding boundary sample; the latest entry of a tile replaces earlier ones.
@@ -118,7 +168,8 @@ PhaseKey boundary_key(const CycleSample& sample) { return {sample.step.epoch, sa
 
 // Walks one tile from its last sample to its first, so each compute sample meets the nearest
 // boundary that follows it before it is met itself.
-void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Timeline& timeline, Phases& phases) {
+void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Timeline& timeline, Phases& phases,
+                    KernelKeys& keys) {
   Work* next_work = nullptr;  // the phase of the nearest following boundary sample, if any
   // Trailing work is keyed by the sample's own epoch; consecutive samples nearly always share it.
   std::optional<std::uint32_t> trailing_epoch;
@@ -163,7 +214,8 @@ void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Tim
       work->last_walk = walk;
       work->last_compute.push_back({tile.physical_tile, placed.end});
     }
-    work->samples.push_back({tile.physical_tile, placed.start, placed.end, &sample});
+    work->samples.push_back({tile.physical_tile, keys.id(sample.step.operation, sample.step.kernel), placed.start,
+                             placed.end});
   }
 }
 
@@ -171,8 +223,64 @@ double ratio(std::uint64_t numerator, std::uint64_t cycles, std::size_t tiles) {
   return static_cast<double>(numerator) / (static_cast<double>(cycles) * static_cast<double>(tiles));
 }
 
+// Scratch space shared by the summaries of one call.
+struct FoldScratch {
+  std::vector<std::uint32_t> row_of;  // per key: its row in the fold under way, or `none`
+  std::vector<std::uint32_t> tiles;
+  static constexpr std::uint32_t none = ~std::uint32_t{0};
+};
+
+// The rows `kernels` gives for these samples (those of `only_tile`, when given), found by key
+// number instead of by text.
+std::vector<KernelWork> fold_kernels(const std::vector<Counted>& samples, const KernelKeys& keys,
+                                     std::optional<std::uint32_t> only_tile, FoldScratch& scratch) {
+  struct Row {
+    KernelWork work;  // texts filled in last
+    std::uint32_t key = 0;
+    std::vector<std::uint32_t> tiles;  // sorted and deduplicated once at the end
+  };
+  std::vector<Row> rows;
+  scratch.row_of.resize(keys.size(), FoldScratch::none);
+  for (const Counted& sample : samples) {
+    if (only_tile && sample.tile != *only_tile) continue;
+    std::uint32_t& index = scratch.row_of[sample.key];
+    if (index == FoldScratch::none) {
+      index = static_cast<std::uint32_t>(rows.size());
+      rows.push_back({.work = {.start = sample.start, .end = sample.start}, .key = sample.key});
+    }
+    Row& row = rows[index];
+    const std::uint64_t length = sample.end - sample.start;
+    row.work.samples += 1;
+    row.work.work_cycles += length;
+    row.work.maximum_cycles = std::max(row.work.maximum_cycles, length);
+    row.work.start = std::min(row.work.start, sample.start);
+    row.work.end = std::max(row.work.end, sample.end);
+    if (row.tiles.empty() || row.tiles.back() != sample.tile) row.tiles.push_back(sample.tile);
+  }
+  for (Row& row : rows) {
+    scratch.row_of[row.key] = FoldScratch::none;
+    std::sort(row.tiles.begin(), row.tiles.end());
+    row.work.tiles = static_cast<std::size_t>(std::unique(row.tiles.begin(), row.tiles.end()) - row.tiles.begin());
+  }
+  // The order of `kernels`: work descending, start ascending, then operation and kernel text.
+  std::sort(rows.begin(), rows.end(), [&keys](const Row& a, const Row& b) {
+    if (a.work.work_cycles != b.work.work_cycles) return a.work.work_cycles > b.work.work_cycles;
+    if (a.work.start != b.work.start) return a.work.start < b.work.start;
+    if (keys.operation(a.key) != keys.operation(b.key)) return keys.operation(a.key) < keys.operation(b.key);
+    return keys.kernel(a.key) < keys.kernel(b.key);
+  });
+  std::vector<KernelWork> result;
+  result.reserve(rows.size());
+  for (Row& row : rows) {
+    row.work.operation = std::string(keys.operation(row.key));
+    row.work.kernel = std::string(keys.kernel(row.key));
+    result.push_back(std::move(row.work));
+  }
+  return result;
+}
+
 PhaseWork summarise(const PhaseKey& key, const Phase& phase, const Phases& phases, std::size_t tile_count,
-                    std::vector<PhaseSample>& scratch, std::vector<std::uint32_t>& tiles) {
+                    const KernelKeys& keys, FoldScratch& scratch) {
   const Work& work = phase.work;
   PhaseWork result{.epoch = key.epoch, .next_exchange_phase = key.next_exchange_phase};
   const std::optional<ExchangeBoundary>& boundary = phase.boundary;
@@ -182,24 +290,21 @@ PhaseWork summarise(const PhaseKey& key, const Phase& phase, const Phases& phase
   } else {
     result.start = work.samples.front().start;
     result.end = work.samples.front().end;
-    for (const PhaseSample& sample : work.samples) {
+    for (const Counted& sample : work.samples) {
       result.start = std::min(result.start, sample.start);
       result.end = std::max(result.end, sample.end);
       result.work_cycles += sample.end - sample.start;
     }
   }
   result.span_cycles = result.end - result.start;
-  result.active_tiles = distinct_tiles(work.last_compute, tiles);
+  result.active_tiles = distinct_tiles(work.last_compute, scratch.tiles);
   // Every tile of the profile could have worked during the span, so idle ones lower the figure.
   if (result.span_cycles != 0 && tile_count != 0) result.occupancy = ratio(result.work_cycles, result.span_cycles, tile_count);
-  result.kernels = kernels(work.samples);
+  result.kernels = fold_kernels(work.samples, keys, std::nullopt, scratch);
 
   if (boundary) {
     const std::uint32_t late = boundary->last_arriving_tile;
-    scratch.clear();
-    std::copy_if(work.samples.begin(), work.samples.end(), std::back_inserter(scratch),
-                 [late](const PhaseSample& sample) { return sample.tile == late; });
-    result.late_tile_kernels = kernels(scratch);
+    result.late_tile_kernels = fold_kernels(work.samples, keys, late, scratch);
 
     // Without compute of its own, the late tile was busy until it left its previous boundary.
     std::optional<std::uint64_t> last_work = first_end_of(work.last_compute, late);
@@ -228,29 +333,58 @@ PhaseWork summarise(const PhaseKey& key, const Phase& phase, const Phases& phase
 std::vector<KernelWork> kernels(std::span<const PhaseSample> samples) {
   struct Group {
     KernelWork row;
+    std::string_view operation;  // views of the profile's texts, for finding the group
+    std::string_view kernel;
+    std::uint64_t hash = 0;
     std::vector<std::uint32_t> tiles;  // sorted and deduplicated once at the end
   };
-  // Keys view the profile's texts; the texts are copied only into a new row.
-  std::map<std::pair<std::string_view, std::string_view>, Group> groups;
-  Group* last = nullptr;
-  std::pair<std::string_view, std::string_view> last_key;
+  // Groups are found by hash rather than through an ordered map, which compares texts at every
+  // level; the key order is restored once over the rows. Texts are copied only into a new row.
+  std::vector<Group> groups;
+  constexpr std::uint32_t empty = ~std::uint32_t{0};
+  std::vector<std::uint32_t> slots(16, empty);
+  const std::hash<std::string_view> hash_text;
 
   for (const PhaseSample& phase_sample : samples) {
     // A sample without a step still did work; it groups under empty texts rather than vanishing.
-    std::pair<std::string_view, std::string_view> key;
-    if (phase_sample.sample != nullptr) key = {phase_sample.sample->step.operation, phase_sample.sample->step.kernel};
-    if (last == nullptr || key != last_key) {
-      auto [slot, inserted] = groups.try_emplace(key);
-      if (inserted) {
-        slot->second.row = {.operation = std::string(key.first),
-                            .kernel = std::string(key.second),
-                            .start = phase_sample.start,
-                            .end = phase_sample.start};
-      }
-      last = &slot->second;
-      last_key = key;
+    std::string_view operation;
+    std::string_view kernel;
+    if (phase_sample.sample != nullptr) {
+      operation = phase_sample.sample->step.operation;
+      kernel = phase_sample.sample->step.kernel;
     }
-    KernelWork& row = last->row;
+    const std::uint64_t hash = hash_text(operation) * 0x9e3779b97f4a7c15ULL ^ hash_text(kernel);
+    std::size_t at = static_cast<std::size_t>(hash >> 7) & (slots.size() - 1);
+    std::uint32_t index = empty;
+    for (; slots[at] != empty; at = (at + 1) & (slots.size() - 1)) {
+      const Group& group = groups[slots[at]];
+      if (group.hash == hash && group.operation == operation && group.kernel == kernel) {
+        index = slots[at];
+        break;
+      }
+    }
+    if (index == empty) {
+      index = static_cast<std::uint32_t>(groups.size());
+      slots[at] = index;
+      groups.push_back({.row = {.operation = std::string(operation),
+                                .kernel = std::string(kernel),
+                                .start = phase_sample.start,
+                                .end = phase_sample.start},
+                        .operation = operation,
+                        .kernel = kernel,
+                        .hash = hash});
+      if (groups.size() * 2 > slots.size()) {
+        // Keep the table at most half full.
+        slots.assign(slots.size() * 2, empty);
+        for (std::uint32_t kept = 0; kept < groups.size(); ++kept) {
+          std::size_t free = static_cast<std::size_t>(groups[kept].hash >> 7) & (slots.size() - 1);
+          while (slots[free] != empty) free = (free + 1) & (slots.size() - 1);
+          slots[free] = kept;
+        }
+      }
+    }
+    Group& group = groups[index];
+    KernelWork& row = group.row;
     // A sample that ends before it starts is taken as empty, so no length wraps around.
     const std::uint64_t end = std::max(phase_sample.start, phase_sample.end);
     const std::uint64_t length = end - phase_sample.start;
@@ -259,21 +393,24 @@ std::vector<KernelWork> kernels(std::span<const PhaseSample> samples) {
     row.maximum_cycles = std::max(row.maximum_cycles, length);
     row.start = std::min(row.start, phase_sample.start);
     row.end = std::max(row.end, end);
-    if (last->tiles.empty() || last->tiles.back() != phase_sample.tile) last->tiles.push_back(phase_sample.tile);
+    if (group.tiles.empty() || group.tiles.back() != phase_sample.tile) group.tiles.push_back(phase_sample.tile);
   }
 
-  std::vector<KernelWork> rows;
-  rows.reserve(groups.size());
-  for (auto& [key, group] : groups) {
+  for (Group& group : groups) {
     std::sort(group.tiles.begin(), group.tiles.end());
     group.row.tiles = static_cast<std::size_t>(std::unique(group.tiles.begin(), group.tiles.end()) - group.tiles.begin());
-    rows.push_back(std::move(group.row));
   }
-  // Stable, so rows equal in work and start stay ordered by operation, then kernel.
-  std::stable_sort(rows.begin(), rows.end(), [](const KernelWork& a, const KernelWork& b) {
-    if (a.work_cycles != b.work_cycles) return a.work_cycles > b.work_cycles;
-    return a.start < b.start;
+  // Work descending, then start ascending; rows equal in both by operation, then kernel. The
+  // (operation, kernel) pair is unique, so the order is total.
+  std::sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) {
+    if (a.row.work_cycles != b.row.work_cycles) return a.row.work_cycles > b.row.work_cycles;
+    if (a.row.start != b.row.start) return a.row.start < b.row.start;
+    if (a.operation != b.operation) return a.operation < b.operation;
+    return a.kernel < b.kernel;
   });
+  std::vector<KernelWork> rows;
+  rows.reserve(groups.size());
+  for (Group& group : groups) rows.push_back(std::move(group.row));
   return rows;
 }
 
@@ -292,16 +429,16 @@ std::vector<PhaseWork> phase_work(const ProfileReport& report, bool shared_clock
     phases[PhaseKey{boundary.epoch, boundary.phase}].boundary = boundary;
   }
 
+  KernelKeys keys;
   for (std::size_t walk = 0; walk < report.tiles.size(); ++walk) {
-    attribute_tile(report.tiles[walk], walk, timeline, phases);
+    attribute_tile(report.tiles[walk], walk, timeline, phases, keys);
   }
 
   std::vector<PhaseWork> results;
   results.reserve(phases.size());
-  std::vector<PhaseSample> scratch;
-  std::vector<std::uint32_t> tiles;
+  FoldScratch scratch;
   for (const auto& [key, phase] : phases) {
-    results.push_back(summarise(key, phase, phases, report.tiles.size(), scratch, tiles));
+    results.push_back(summarise(key, phase, phases, report.tiles.size(), keys, scratch));
   }
   // Keys are unique, so this order is total and the hash map's order never shows; an absent
   // next exchange phase sorts before a present one.
