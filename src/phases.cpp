@@ -3,11 +3,13 @@
 #include "timeline.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -164,6 +166,52 @@ bool is_inactive(const CycleSample& sample) {
   });
 }
 
+// Cycles of the window in which the tile sent, received or both: send + receive - simultaneous
+// of the role accounting, which is the length of the union of the clipped send and receive
+// intervals. Partner-busy intervals play no part, so they are not swept at all.
+std::uint64_t transfer_cycles(std::span<const ProfileExchangeActivity> activities, std::uint64_t event_cycles) {
+  using Span = std::pair<std::uint64_t, std::uint64_t>;
+  constexpr std::size_t inline_spans = 16;
+  std::array<Span, inline_spans> inline_buffer;
+  std::vector<Span> heap_buffer;
+  Span* spans = inline_buffer.data();
+  if (activities.size() > inline_spans) {
+    heap_buffer.resize(activities.size());
+    spans = heap_buffer.data();
+  }
+  std::size_t count = 0;
+  for (const ProfileExchangeActivity& activity : activities) {
+    if (activity.kind != ExchangeActivityKind::Send && activity.kind != ExchangeActivityKind::Receive) continue;
+    const std::uint64_t start = std::min<std::uint64_t>(activity.start_cycle, event_cycles);
+    const std::uint64_t end = std::min<std::uint64_t>(activity.end_cycle, event_cycles);
+    if (end > start) spans[count++] = {start, end};
+  }
+  if (count == 0) return 0;
+  if (count <= inline_spans) {
+    for (std::size_t i = 1; i < count; ++i) {
+      const Span moving = spans[i];
+      std::size_t j = i;
+      for (; j > 0 && moving.first < spans[j - 1].first; --j) spans[j] = spans[j - 1];
+      spans[j] = moving;
+    }
+  } else {
+    std::sort(spans, spans + count, [](const Span& a, const Span& b) { return a.first < b.first; });
+  }
+  std::uint64_t total = 0;
+  std::uint64_t run_start = spans[0].first;
+  std::uint64_t run_end = spans[0].second;
+  for (std::size_t i = 1; i < count; ++i) {
+    if (spans[i].first <= run_end) {
+      run_end = std::max(run_end, spans[i].second);
+    } else {
+      total += run_end - run_start;
+      run_start = spans[i].first;
+      run_end = spans[i].second;
+    }
+  }
+  return total + (run_end - run_start);
+}
+
 PhaseKey boundary_key(const CycleSample& sample) { return {sample.step.epoch, sample.step.phase}; }
 
 // Walks one tile from its last sample to its first, so each compute sample meets the nearest
@@ -188,8 +236,7 @@ void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Tim
       }
       next_work = &phases[key].work;
       if (const std::uint64_t events = sample.step.exchange_event_cycles; events != 0) {
-        const ExchangeRoleCycles roles = exchange_role_cycles(sample.step.exchange_activities, events);
-        next_work->exchange_work += roles.send + roles.receive - roles.simultaneous;
+        next_work->exchange_work += transfer_cycles(sample.step.exchange_activities, events);
         next_work->exchange_described = true;
       }
       continue;
