@@ -2,7 +2,6 @@
 
 #include <norq_profile_io/profile_file.hpp>
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <exception>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 extern char** environ;
 
@@ -24,19 +24,22 @@ using namespace norq_package::profile;
 // libstdc++ keeps up to 15 bytes inside the string itself.
 std::uint64_t text_bytes(const std::string& text) { return text.size() > 15 ? text.size() + 1 : 0; }
 
-std::uint64_t peak_rss_bytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;  // kilobytes on Linux
+// From /proc/self/status: "VmHWM" is the peak resident size of this process image, which starts
+// afresh at exec (getrusage's figure would carry the parent's peak over into the child).
+std::uint64_t status_kilobytes(std::string_view field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with(field) && line.size() > field.size() && line[field.size()] == ':') {
+      return std::stoull(line.substr(field.size() + 1)) * 1024;
+    }
+  }
+  return 0;
 }
 
-std::uint64_t current_rss_bytes() {
-  std::ifstream statm("/proc/self/statm");
-  std::uint64_t size = 0;
-  std::uint64_t resident = 0;
-  statm >> size >> resident;
-  return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-}
+std::uint64_t peak_rss_bytes() { return status_kilobytes("VmHWM"); }
+
+std::uint64_t current_rss_bytes() { return status_kilobytes("VmRSS"); }
 
 double mib(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 
