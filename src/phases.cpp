@@ -1,5 +1,6 @@
 #include <norq_profile/phases.hpp>
 
+#include "boundary_collector.hpp"
 #include "timeline.hpp"
 
 #include <algorithm>
@@ -217,7 +218,8 @@ PhaseKey boundary_key(const CycleSample& sample) { return {sample.step.epoch, sa
 // Walks one tile from its last sample to its first, so each compute sample meets the nearest
 // boundary that follows it before it is met itself.
 void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Timeline& timeline, Phases& phases,
-                    KernelKeys& keys) {
+                    KernelKeys& keys, detail::BoundaryCollector& boundaries) {
+  boundaries.start_tile();
   Work* next_work = nullptr;  // the phase of the nearest following boundary sample, if any
   // Trailing work is keyed by the sample's own epoch; consecutive samples nearly always share it.
   std::optional<std::uint32_t> trailing_epoch;
@@ -228,6 +230,7 @@ void attribute_tile(const TileProfile& tile, std::size_t walk, const detail::Tim
     const detail::Placement placed = timeline.place_cropped(sample);
 
     if (is_exchange_boundary(sample)) {
+      boundaries.add(tile.physical_tile, sample);
       const PhaseKey key = boundary_key(sample);
       if (next_work != nullptr) {
         // The latest entry of a tile wins, so with a repeated key the earliest sample in list order does.
@@ -464,9 +467,15 @@ std::vector<KernelWork> kernels(std::span<const PhaseSample> samples) {
 std::vector<PhaseWork> phase_work(const ProfileReport& report, bool shared_clock) {
   const detail::Timeline timeline = detail::make_timeline(report, shared_clock);
 
+  // The boundaries are collected during the walk, so the profile is read once.
   Phases phases;
+  KernelKeys keys;
+  detail::BoundaryCollector collector(report);
+  for (std::size_t walk = 0; walk < report.tiles.size(); ++walk) {
+    attribute_tile(report.tiles[walk], walk, timeline, phases, keys, collector);
+  }
   // Every boundary has a phase, even one that no compute leads up to.
-  for (const ExchangeBoundary& found : exchange_boundaries(report)) {
+  for (const ExchangeBoundary& found : std::move(collector).finish()) {
     ExchangeBoundary boundary = found;
     boundary.first_entry = timeline.cropped(found.first_entry);
     boundary.last_entry = timeline.cropped(found.last_entry);
@@ -474,11 +483,6 @@ std::vector<PhaseWork> phase_work(const ProfileReport& report, bool shared_clock
     boundary.arrival_spread_cycles = boundary.last_entry - boundary.first_entry;
     boundary.after_last_arrival_cycles = boundary.last_exit - boundary.last_entry;
     phases[PhaseKey{boundary.epoch, boundary.phase}].boundary = boundary;
-  }
-
-  KernelKeys keys;
-  for (std::size_t walk = 0; walk < report.tiles.size(); ++walk) {
-    attribute_tile(report.tiles[walk], walk, timeline, phases, keys);
   }
 
   std::vector<PhaseWork> results;
