@@ -265,31 +265,36 @@ std::size_t count_distinct_words(const std::vector<std::uint64_t>& values, std::
 
 using Interval = std::pair<std::uint64_t, std::uint64_t>;
 
-// Sorts by start alone, least significant 11 bits first: offsets fit in 33 bits, so three
-// counting passes replace a comparison sort. Equal starts may end up in any order.
+// Sorts by start alone, least significant 11 bits first, counting from the smallest start: a
+// profile spans a few million cycles, so two or three counting passes replace a comparison sort.
+// Equal starts may end up in any order.
 void sort_by_start(std::vector<Interval>& intervals, std::vector<Interval>& scratch) {
   if (intervals.size() < 256) {
     std::sort(intervals.begin(), intervals.end(),
               [](const Interval& a, const Interval& b) { return a.first < b.first; });
     return;
   }
-  std::uint64_t largest = 0;
+  std::uint64_t smallest = intervals.front().first;
+  std::uint64_t largest = smallest;
   bool sorted = true;
-  for (std::size_t i = 0; i < intervals.size(); ++i) {
+  for (std::size_t i = 1; i < intervals.size(); ++i) {
+    smallest = std::min(smallest, intervals[i].first);
     largest = std::max(largest, intervals[i].first);
-    if (i > 0 && intervals[i].first < intervals[i - 1].first) sorted = false;
+    if (intervals[i].first < intervals[i - 1].first) sorted = false;
   }
   if (sorted) return;
+  const std::uint64_t range = largest - smallest;
   constexpr unsigned bits = 11;
   constexpr std::size_t buckets = std::size_t{1} << bits;
   scratch.resize(intervals.size());
   std::vector<std::size_t> counts(buckets);
-  for (unsigned shift = 0; shift < 64 && (largest >> shift) != 0; shift += bits) {
+  for (unsigned shift = 0; shift < 64 && (range >> shift) != 0; shift += bits) {
+    const auto digit = [&](const Interval& interval) { return ((interval.first - smallest) >> shift) & (buckets - 1); };
     std::fill(counts.begin(), counts.end(), 0);
-    for (const Interval& interval : intervals) ++counts[(interval.first >> shift) & (buckets - 1)];
+    for (const Interval& interval : intervals) ++counts[digit(interval)];
     std::size_t position = 0;
     for (std::size_t& count : counts) position += std::exchange(count, position);
-    for (const Interval& interval : intervals) scratch[counts[(interval.first >> shift) & (buckets - 1)]++] = interval;
+    for (const Interval& interval : intervals) scratch[counts[digit(interval)]++] = interval;
     intervals.swap(scratch);
   }
 }
