@@ -54,12 +54,13 @@ std::vector<ExchangeBoundary> exchange_boundaries(const ProfileReport& report) {
 
 namespace {
 
-// A start or end of one activity: which depth moves, and by how much.
-struct RoleEvent {
-  std::uint64_t cycle = 0;
-  std::uint32_t role = 0;  // index into the depth counters: send, receive, partner busy
-  std::int32_t delta = 0;
-};
+// A start or end of one activity, packed into one word so that sorting compares and moves words:
+// the cycle (clipped activity cycles fit in 32 bits) above the role (2 bits) and an end bit.
+using RoleEvent = std::uint64_t;
+
+constexpr RoleEvent make_event(std::uint64_t cycle, std::uint32_t role, bool end) {
+  return cycle << 3 | std::uint64_t{role} << 1 | (end ? 1 : 0);
+}
 
 constexpr std::uint32_t role_index(ExchangeActivityKind kind) {
   switch (kind) {
@@ -83,8 +84,8 @@ std::size_t collect_events(std::span<const ProfileExchangeActivity> activities, 
     const std::uint64_t start = std::min<std::uint64_t>(activity.start_cycle, event_cycles);
     const std::uint64_t end = std::min<std::uint64_t>(activity.end_cycle, event_cycles);
     if (role > 2 || end <= start) continue;
-    events[count++] = {start, role, +1};
-    events[count++] = {end, role, -1};
+    events[count++] = make_event(start, role, false);
+    events[count++] = make_event(end, role, true);
   }
   return count;
 }
@@ -92,24 +93,23 @@ std::size_t collect_events(std::span<const ProfileExchangeActivity> activities, 
 ExchangeRoleCycles sweep_events(RoleEvent* first, RoleEvent* last, std::uint64_t event_cycles) {
   // Events of one cycle are applied as a group, so their relative order does not matter. A step
   // holds a handful of activities, where an insertion sort beats the general one.
-  const auto earlier = [](const RoleEvent& a, const RoleEvent& b) { return a.cycle < b.cycle; };
   if (last - first <= 32) {
     for (RoleEvent* i = first + 1; i < last; ++i) {
       const RoleEvent moving = *i;
       RoleEvent* j = i;
-      for (; j > first && moving.cycle < (j - 1)->cycle; --j) *j = *(j - 1);
+      for (; j > first && moving < *(j - 1); --j) *j = *(j - 1);
       *j = moving;
     }
   } else {
-    std::sort(first, last, earlier);
+    std::sort(first, last);
   }
 
   ExchangeRoleCycles roles;
   // 64-bit depths: no count of activities can overflow them.
-  std::array<std::int64_t, 3> depth{};
+  std::array<std::int64_t, 4> depth{};
   std::uint64_t cursor = 0;
   for (const RoleEvent* i = first; i < last;) {
-    const std::uint64_t t = i->cycle;
+    const std::uint64_t t = *i >> 3;
     const std::uint64_t span = t > cursor ? t - cursor : 0;
     const bool sending = depth[0] > 0;
     const bool receiving = depth[1] > 0;
@@ -119,7 +119,7 @@ ExchangeRoleCycles sweep_events(RoleEvent* first, RoleEvent* last, std::uint64_t
     if (sending && receiving) roles.simultaneous += span;
     if (waiting) roles.partner_busy += span;
     if (depth[0] == 0 && depth[1] == 0 && depth[2] == 0) roles.idle += span;
-    for (; i < last && i->cycle == t; ++i) depth[i->role] += i->delta;
+    for (; i < last && (*i >> 3) == t; ++i) depth[(*i >> 1) & 3] += (*i & 1) != 0 ? -1 : 1;
     cursor = t;
   }
   if (event_cycles > cursor) roles.idle += event_cycles - cursor;
