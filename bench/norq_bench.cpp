@@ -1,8 +1,9 @@
 // Every analysis, and loading and saving profile files, on generated profiles of 64 and 1,500 tiles
 // by 2,000 samples, with a floor pass over the same samples to compare against.
 //
-//   norq_bench [benchmark flags] [--skip-load-memory] [--measure-load=FILE]
+//   norq_bench [benchmark flags] [--skip-load-memory] [--measure-load=FILE] [--digest]
 
+#include "digest.hpp"
 #include "load_memory.hpp"
 #include "ratio_reporter.hpp"
 
@@ -14,6 +15,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -32,7 +34,7 @@ using namespace norq_profile;
 namespace fs = std::filesystem;
 
 constexpr std::uint32_t samples_per_tile = 2000;
-constexpr std::uint32_t sizes[] = {64, 1500};
+const std::vector<std::uint32_t> default_sizes{64, 1500};
 
 std::uint64_t sample_count(const ProfileReport& report) {
   std::uint64_t count = 0;
@@ -151,6 +153,9 @@ void run_file(benchmark::State& state, std::uint32_t tiles, std::string_view ext
 
 using Body = std::function<void(benchmark::State&, std::uint32_t)>;
 
+// Tile counts to run at, from --tiles or the defaults; set once before registering.
+std::vector<std::uint32_t> sizes = default_sizes;
+
 void add(const std::string& name, Body body) {
   auto* bench = benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& state) {
     body(state, static_cast<std::uint32_t>(state.range(0)));
@@ -161,6 +166,22 @@ void add(const std::string& name, Body body) {
 
 void add_query(const std::string& name, Query q) {
   add(name, [q](benchmark::State& state, std::uint32_t tiles) { run_query(state, tiles, q); });
+}
+
+// "64,500,1500": ascending, distinct, each at least 1.
+bool parse_sizes(std::string_view text, std::vector<std::uint32_t>& out) {
+  out.clear();
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    std::uint32_t tiles = 0;
+    const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), tiles);
+    if (error != std::errc{} || end != item.data() + item.size() || tiles == 0) return false;
+    if (!out.empty() && tiles <= out.back()) return false;
+    out.push_back(tiles);
+    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+  }
+  return !out.empty();
 }
 
 void register_benchmarks() {
@@ -234,9 +255,13 @@ void print_usage() {
   std::printf(
       "norq_bench: benchmarks of every analysis and of profile files at 64 and 1500 tiles x %u samples.\n"
       "After the run it prints each benchmark as a ratio to the floor pass of the same run, then\n"
-      "measures the peak memory of loading the 1500-tile JSON file in a fresh process.\n\n"
+      "measures the peak memory of loading the largest profile's JSON file in a fresh process.\n\n"
+      "  --tiles=64,1500        tile counts to run at, ascending (default 64,1500); the\n"
+      "                         targets and the load measurement use the largest\n"
       "  --skip-load-memory     leave out the peak-memory measurement\n"
       "  --measure-load=FILE    only load FILE and print its memory figures\n"
+      "  --digest               only print fingerprints of every analysis's results on small\n"
+      "                         generated profiles (compare before and after a change)\n"
       "  --benchmark_filter=RE  and the other Google Benchmark flags (--help lists them)\n",
       samples_per_tile);
 }
@@ -250,7 +275,16 @@ int main(int argc, char** argv) {
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    if (arg == "--digest") return norq_bench::print_digests();
     if (arg.starts_with("--measure-load=")) return norq_bench::measure_load(std::string(arg.substr(15)));
+    if (arg.starts_with("--tiles=")) {
+      if (!parse_sizes(arg.substr(8), sizes)) {
+        std::fprintf(stderr, "norq_bench: --tiles expects ascending tile counts such as 64,1500, got \"%s\"\n",
+                     argv[i] + 8);
+        return 1;
+      }
+      continue;
+    }
     if (arg == "--skip-load-memory") {
       load_memory = false;
       continue;
@@ -269,8 +303,8 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   if (load_memory) {
-    std::printf("\nPeak memory of loading the %u-tile profile (fresh process):\n", sizes[1]);
-    const fs::path file = scratch().file(sizes[1], ".json");
+    std::printf("\nPeak memory of loading the %u-tile profile (fresh process):\n", sizes.back());
+    const fs::path file = scratch().file(sizes.back(), ".json");
     if (!norq_bench::spawn_load_measurement(argv[0], file)) {
       std::fprintf(stderr, "norq_bench: the load measurement of %s failed\n", file.c_str());
       return 1;
