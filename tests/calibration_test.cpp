@@ -96,6 +96,8 @@ struct InvocationCase {
   std::string invocations;
   bool uniform;
   std::optional<std::uint32_t> per_call;  // absent: the sample is left out
+
+  friend void PrintTo(const InvocationCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class CalibrationInvocations : public testing::TestWithParam<InvocationCase> {};

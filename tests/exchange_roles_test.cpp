@@ -54,6 +54,9 @@ struct RoleCase {
   std::vector<ProfileExchangeActivity> activities;
   std::uint64_t window;
   ExchangeRoleCycles expected;
+
+  // Test listings show the case's name rather than its bytes.
+  friend void PrintTo(const RoleCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class ExchangeRoleCases : public testing::TestWithParam<RoleCase> {};
