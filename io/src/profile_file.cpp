@@ -3,6 +3,8 @@
 #include <simdjson.h>
 #include <zstd.h>
 
+#include "value_extent.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <optional>
 #include <limits>
 #include <memory>
 #include <random>
@@ -197,7 +201,32 @@ struct FieldSet {
 class Reader {
  public:
   Reader(std::string_view document, std::string_view file_name, const LoadOptions& options)
-      : document_(document), file_name_(file_name), options_(options) {}
+      : document_(document), file_name_(file_name), options_(options), progress_total_(document.size()) {}
+
+  // For reading a document one tile at a time: progress counts from `base` towards `total`.
+  void set_progress_total(std::uint64_t total) { progress_total_ = total; }
+
+  // Reads one element of "tiles" held alone in [data, data + size), which starts `base` bytes
+  // into the document. Throws ProfileFormatError for any fault; its place is relative to the
+  // slice, so callers that need the exact place read the whole document again.
+  TileProfile read_tile_slice(ondemand::parser& parser, const char* data, std::size_t size,
+                              std::size_t allocated, std::uint64_t base) {
+    document_ = {data, size};
+    progress_base_ = base;
+    document_iterator_ = nullptr;
+    ondemand::document document;
+    if (auto error = parser.iterate(data, size, allocated).get(document)) fail_json(error, nullptr);
+    document_iterator_ = &document;
+    ondemand::value value;
+    if (auto error = document.get_value().get(value)) fail_json(error, nullptr);
+    TileProfile tile = read_tile(value);
+    const char* rest = nullptr;
+    if (document.current_location().get(rest) == simdjson::SUCCESS) {
+      fail_at(rest, "unexpected content after the end of the tile");
+    }
+    document_iterator_ = nullptr;
+    return tile;
+  }
 
   ProfileReport read(ondemand::parser& parser, std::size_t capacity) {
     if (document_.find_first_not_of(" \t\r\n") == std::string_view::npos) {
@@ -398,7 +427,7 @@ class Reader {
   }
 
   void report_progress(std::size_t done) const {
-    if (options_.progress) options_.progress(done, document_.size());
+    if (options_.progress) options_.progress(progress_base_ + done, progress_total_);
   }
 
   // --- values ---------------------------------------------------------------------------------
@@ -647,22 +676,26 @@ class Reader {
       if (bit == 0) {
         tile.physical_tile = read_u32(field, "physical_tile");
       } else {
+        // Samples gather in a list kept from tile to tile and move out at their exact number,
+        // so no tile keeps the spare room of a growing vector.
+        scratch_samples_.clear();
         read_array(field, "samples", "an array of samples", [&](ondemand::value& sample) {
-          tile.samples.push_back(read_sample(sample));
+          read_sample(sample, scratch_samples_.emplace_back());
           // Large tiles report progress on their own, not only when they end.
           if (++samples_read_ % 8192 == 0) {
             report_progress(static_cast<std::size_t>(sample.raw_json_token().data() -
                                                      document_.data()));
           }
         });
+        tile.samples.reserve(scratch_samples_.size());
+        std::move(scratch_samples_.begin(), scratch_samples_.end(), std::back_inserter(tile.samples));
       }
     });
     return tile;
   }
 
-  CycleSample read_sample(ondemand::value& value) {
+  void read_sample(ondemand::value& value, CycleSample& sample) {
     static constexpr std::array<std::string_view, 3> names = {"step", "start_cycle", "end_cycle"};
-    CycleSample sample;
     read_object(value, names, "a sample object", [&](std::size_t bit, ondemand::value field) {
       switch (bit) {
         case 0: read_step(field, sample.step); break;
@@ -670,7 +703,6 @@ class Reader {
         case 2: sample.end_cycle = read_u32(field, "end_cycle"); break;
       }
     });
-    return sample;
   }
 
   void read_step(ondemand::value& value, ProfileStep& step) {
@@ -688,14 +720,20 @@ class Reader {
         case 4: step.kind = read_step_kind(field); break;
         case 5: step.kernel = read_string(field, "kernel"); break;
         case 6:
+          // Gathered first, then allocated once at their exact number.
+          scratch_metadata_.clear();
           read_array(field, "metadata", "an array of metadata entries",
-                     [&](ondemand::value& entry) { step.metadata.push_back(read_metadata(entry)); });
+                     [&](ondemand::value& entry) { scratch_metadata_.push_back(read_metadata(entry)); });
+          step.metadata.assign(std::make_move_iterator(scratch_metadata_.begin()),
+                               std::make_move_iterator(scratch_metadata_.end()));
           break;
         case 7:
+          scratch_activities_.clear();
           read_array(field, "exchange_activities", "an array of exchange activities",
                      [&](ondemand::value& activity) {
-                       step.exchange_activities.push_back(read_activity(activity));
+                       scratch_activities_.push_back(read_activity(activity));
                      });
+          step.exchange_activities.assign(scratch_activities_.begin(), scratch_activities_.end());
           break;
         case 8: step.exchange_event_cycles = read_u32(field, "exchange_event_cycles"); break;
       }
@@ -742,6 +780,11 @@ class Reader {
   FieldPath path_;
   std::string unknown_key_;
   std::size_t samples_read_ = 0;
+  std::uint64_t progress_base_ = 0;
+  std::uint64_t progress_total_ = 0;
+  std::vector<CycleSample> scratch_samples_;
+  std::vector<ProfileMetadata> scratch_metadata_;
+  std::vector<ProfileExchangeActivity> scratch_activities_;
 };
 
 // JSON text with the padding simdjson reads past its end, filled without a second full copy.
@@ -786,6 +829,13 @@ class FileDescriptor {
     if (fd_ >= 0) ::close(fd_);
   }
   FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = other.release();
+    }
+    return *this;
+  }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   int get() const { return fd_; }
@@ -802,7 +852,7 @@ std::string system_message(int error) { return std::generic_category().message(e
 }
 
 FileDescriptor open_for_reading(const std::filesystem::path& path, const std::string& name,
-                                std::uint64_t& size) {
+                                std::uint64_t& size, bool& regular) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) fail_file(name, "cannot open the file: " + system_message(errno));
   struct stat status {};
@@ -810,7 +860,8 @@ FileDescriptor open_for_reading(const std::filesystem::path& path, const std::st
     fail_file(name, "cannot read the file: " + system_message(errno));
   }
   if (S_ISDIR(status.st_mode)) fail_file(name, "cannot read the file: it is a directory");
-  size = S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : 0;
+  regular = S_ISREG(status.st_mode);
+  size = regular ? static_cast<std::uint64_t>(status.st_size) : 0;
   return fd;
 }
 
@@ -823,13 +874,113 @@ std::size_t read_some(int fd, char* into, std::size_t count, const std::string& 
   }
 }
 
+// Bytes of a file or of memory, compressed or not, read front to back.
+class Input {
+ public:
+  virtual ~Input() = default;
+  // Up to `count` bytes; 0 only at the end.
+  virtual std::size_t read(char* into, std::size_t count) = 0;
+};
+
+class FileInput final : public Input {
+ public:
+  FileInput(int fd, const std::string& name) : fd_(fd), name_(name) {}
+  std::size_t read(char* into, std::size_t count) override { return read_some(fd_, into, count, name_); }
+
+ private:
+  int fd_;
+  const std::string& name_;
+};
+
+class MemoryInput final : public Input {
+ public:
+  explicit MemoryInput(std::string_view bytes) : rest_(bytes) {}
+  std::size_t read(char* into, std::size_t count) override {
+    const std::size_t n = std::min(count, rest_.size());
+    if (n > 0) std::memcpy(into, rest_.data(), n);
+    rest_.remove_prefix(n);
+    return n;
+  }
+
+ private:
+  std::string_view rest_;
+};
+
+bool starts_with_zstd_frame(std::string_view bytes) {
+  if (bytes.size() < 4) return false;
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])); };
+  const std::uint32_t magic = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+  return magic == ZSTD_MAGICNUMBER || (magic & ZSTD_MAGIC_SKIPPABLE_MASK) == ZSTD_MAGIC_SKIPPABLE_START;
+}
+
+// The decompressed document of a zstd stream, produced as it is asked for.
+class ZstdInput final : public Input {
+ public:
+  ZstdInput(Input& compressed, const std::string& name)
+      : compressed_(compressed),
+        name_(name),
+        context_(ZSTD_createDCtx(), ZSTD_freeDCtx),
+        chunk_size_(ZSTD_DStreamInSize()),
+        chunk_(std::make_unique_for_overwrite<char[]>(chunk_size_)) {
+    if (!context_) throw std::bad_alloc();
+  }
+
+  std::size_t read(char* into, std::size_t count) override {
+    for (;;) {
+      if (in_.pos == in_.size && !output_full_) {
+        if (!ended_) {
+          consumed_ += in_.size;
+          const std::size_t got = compressed_.read(chunk_.get(), chunk_size_);
+          in_ = {chunk_.get(), got, 0};
+          if (got > 0) {
+            any_input_ = true;
+            continue;
+          }
+          ended_ = true;
+        }
+        if (!any_input_) {
+          fail_file(name_, "the file is empty (expected a zstd-compressed norq-profile document)");
+        }
+        if (pending_ != 0) {
+          fail_file(name_, "byte " + std::to_string(consumed_) +
+                               ": truncated zstd stream (the file ends inside a compressed frame)");
+        }
+        return 0;
+      }
+      ZSTD_outBuffer out{into, count, 0};
+      const std::size_t result = ZSTD_decompressStream(context_.get(), &out, &in_);
+      if (ZSTD_isError(result)) {
+        fail_file(name_, "byte " + std::to_string(consumed_ + in_.pos) + ": corrupt zstd stream (" +
+                             ZSTD_getErrorName(result) + ")");
+      }
+      pending_ = result;
+      // A full output may leave more behind in the decoder even when the input is used up.
+      output_full_ = out.pos == out.size;
+      if (out.pos > 0) return out.pos;
+    }
+  }
+
+ private:
+  Input& compressed_;
+  const std::string& name_;
+  std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> context_;
+  std::size_t chunk_size_;
+  std::unique_ptr<char[]> chunk_;
+  ZSTD_inBuffer in_{nullptr, 0, 0};
+  std::uint64_t consumed_ = 0;  // compressed bytes before the current chunk
+  std::size_t pending_ = 0;     // non-zero: inside a frame that has not ended
+  bool output_full_ = false;
+  bool ended_ = false;
+  bool any_input_ = false;
+};
+
 void check_size(std::size_t size, const std::string& name) {
   if (size > simdjson::SIMDJSON_MAXSIZE_BYTES) {
     fail_file(name, "the document is too large (at most 4 GiB of JSON text)");
   }
 }
 
-void read_plain(int fd, std::uint64_t size_hint, PaddedBuffer& buffer, const std::string& name) {
+void read_plain(Input& input, std::uint64_t size_hint, PaddedBuffer& buffer, const std::string& name) {
   constexpr std::size_t chunk = std::size_t{1} << 20;
   // The size from stat is a hint only: the file may be a pipe or still growing.
   // One chunk more, so that the read that finds the end does not grow (and copy) the buffer.
@@ -838,14 +989,14 @@ void read_plain(int fd, std::uint64_t size_hint, PaddedBuffer& buffer, const std
                       chunk);
   for (;;) {
     char* into = buffer.reserve_more(chunk);
-    const std::size_t got = read_some(fd, into, chunk, name);
+    const std::size_t got = input.read(into, chunk);
     if (got == 0) break;
     buffer.commit(got);
     check_size(buffer.size(), name);
   }
 }
 
-void read_zstd(int fd, PaddedBuffer& buffer, const std::string& name) {
+void read_zstd(Input& compressed, PaddedBuffer& buffer, const std::string& name) {
   std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> context(ZSTD_createDCtx(), ZSTD_freeDCtx);
   if (!context) throw std::bad_alloc();
   const std::size_t in_chunk = ZSTD_DStreamInSize();
@@ -856,7 +1007,7 @@ void read_zstd(int fd, PaddedBuffer& buffer, const std::string& name) {
   bool any_input = false;
   bool first_chunk = true;
   for (;;) {
-    const std::size_t got = read_some(fd, input.get(), in_chunk, name);
+    const std::size_t got = compressed.read(input.get(), in_chunk);
     if (got == 0) break;
     any_input = true;
     if (first_chunk) {
@@ -891,6 +1042,278 @@ void read_zstd(int fd, PaddedBuffer& buffer, const std::string& name) {
     fail_file(name, "byte " + std::to_string(consumed) +
                         ": truncated zstd stream (the file ends inside a compressed frame)");
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading one tile at a time
+
+// The document as a window of bytes moving forward through the input: memory stays at one chunk
+// (or one tile, when a tile is larger) instead of the whole text.
+class Window {
+ public:
+  static constexpr std::size_t slack = std::max(simdjson::SIMDJSON_PADDING, detail::value_extent_slack);
+
+  Window(Input& input, std::size_t chunk) : input_(input) { allocate(chunk); }
+
+  const char* data() const { return data_.get(); }
+  // Bytes from data() that the parser may read, padding included.
+  std::size_t allocated() const { return capacity_ + slack; }
+  std::size_t end() const { return end_; }
+  std::uint64_t base() const { return base_; }  // document offset of data()[0]
+  bool at_input_end() const { return input_ended_; }
+
+  // Drops the bytes before `keep_from` and reads more after those kept; keep_from becomes 0.
+  // False when the input has ended.
+  bool advance(std::size_t keep_from) {
+    if (input_ended_) return false;
+    if (keep_from > 0) {
+      std::memmove(data_.get(), data_.get() + keep_from, end_ - keep_from);
+      end_ -= keep_from;
+      base_ += keep_from;
+    }
+    if (end_ == capacity_) {
+      // One value larger than the window: the window grows to hold it whole.
+      if (capacity_ >= simdjson::SIMDJSON_MAXSIZE_BYTES) return false;
+      auto bigger = allocate_bytes(capacity_ * 2);
+      std::memcpy(bigger.get(), data_.get(), end_);
+      data_ = std::move(bigger);
+      capacity_ *= 2;
+    }
+    const std::size_t before = end_;
+    while (end_ < capacity_) {
+      const std::size_t got = input_.read(data_.get() + end_, capacity_ - end_);
+      if (got == 0) {
+        input_ended_ = true;
+        break;
+      }
+      end_ += got;
+    }
+    return end_ > before;
+  }
+
+ private:
+  static std::unique_ptr<char[]> allocate_bytes(std::size_t capacity) {
+    auto bytes = std::make_unique_for_overwrite<char[]>(capacity + slack);
+    // The slack is read but never used; keep it defined all the same.
+    std::memset(bytes.get() + capacity, ' ', slack);
+    return bytes;
+  }
+  void allocate(std::size_t capacity) {
+    data_ = allocate_bytes(capacity);
+    capacity_ = capacity;
+  }
+
+  Input& input_;
+  std::unique_ptr<char[]> data_;
+  std::size_t capacity_ = 0;
+  std::size_t end_ = 0;
+  std::uint64_t base_ = 0;
+  bool input_ended_ = false;
+};
+
+// Raised when the tile-at-a-time reader meets anything it does not handle itself; the caller
+// then reads the whole document, which names the exact fault (or accepts an unusual layout).
+struct NotStreamable {};
+
+// Reads a document whose top level is laid out plainly (no escapes in its keys), handing each
+// tile alone to simdjson. Every tile goes through the same Reader as a whole document would, so
+// what it accepts, and the records it builds, are the same.
+class StreamingReader {
+ public:
+  StreamingReader(Input& input, std::string_view file_name, const LoadOptions& options,
+                  std::uint64_t total)
+      : window_(input, std::size_t{8} << 20), reader_({}, file_name, options), options_(options),
+        total_(total) {
+    reader_.set_progress_total(total);
+  }
+
+  ProfileReport read() {
+    report_progress(0);
+    ProfileReport report;
+    expect('{');
+    expect_key("format");
+    if (read_key_text() != format_name) throw NotStreamable{};
+    skip_whitespace();
+    expect(',');
+    expect_key("version");
+    if (read_integer() != format_version) throw NotStreamable{};
+    bool have_clock = false, have_tiles = false;
+    for (;;) {
+      skip_whitespace();
+      if (peek() == '}') break;
+      expect(',');
+      skip_whitespace();
+      const std::string key = read_key_text();
+      skip_whitespace();
+      expect(':');
+      skip_whitespace();
+      if (key == "clock_hz" && !have_clock) {
+        report.clock_hz = read_integer();
+        have_clock = true;
+      } else if (key == "tiles" && !have_tiles) {
+        read_tiles(report);
+        have_tiles = true;
+      } else {
+        throw NotStreamable{};
+      }
+    }
+    ++position_;
+    if (!have_clock || !have_tiles) throw NotStreamable{};
+    skip_whitespace();
+    if (peek() != end_of_input) throw NotStreamable{};
+    const std::uint64_t size = window_.base() + window_.end();
+    if (options_.progress) options_.progress(size, std::max(size, total_));
+    return report;
+  }
+
+ private:
+  static constexpr int end_of_input = -1;
+
+  int peek() {
+    if (position_ == window_.end()) {
+      if (!window_.advance(position_)) return end_of_input;
+      position_ = 0;
+      check_size();
+    }
+    return static_cast<unsigned char>(window_.data()[position_]);
+  }
+
+  void check_size() const {
+    if (window_.base() + window_.end() > simdjson::SIMDJSON_MAXSIZE_BYTES) throw NotStreamable{};
+  }
+
+  void skip_whitespace() {
+    for (;;) {
+      const int c = peek();
+      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return;
+      ++position_;
+    }
+  }
+
+  void expect(char wanted) {
+    skip_whitespace();
+    if (peek() != static_cast<unsigned char>(wanted)) throw NotStreamable{};
+    ++position_;
+  }
+
+  // A string without escapes, control characters or non-ASCII bytes; anything else is left to
+  // the whole-document reader.
+  std::string read_key_text() {
+    expect('"');
+    std::string text;
+    for (;;) {
+      const int c = peek();
+      if (c == '"') break;
+      if (c < 0x20 || c >= 0x80 || c == '\\' || text.size() > 32) throw NotStreamable{};
+      text += static_cast<char>(c);
+      ++position_;
+    }
+    ++position_;
+    return text;
+  }
+
+  void expect_key(std::string_view key) {
+    skip_whitespace();
+    if (read_key_text() != key) throw NotStreamable{};
+    expect(':');
+    skip_whitespace();
+  }
+
+  std::uint64_t read_integer() {
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    int c = peek();
+    while (c >= '0' && c <= '9') {
+      const auto digit = static_cast<std::uint64_t>(c - '0');
+      if ((digits == 1 && value == 0) || value > (max_u64 - digit) / 10) throw NotStreamable{};
+      value = value * 10 + digit;
+      ++digits;
+      ++position_;
+      c = peek();
+    }
+    if (digits == 0) throw NotStreamable{};
+    if (c != ' ' && c != '\n' && c != '\t' && c != '\r' && c != ',' && c != '}') {
+      throw NotStreamable{};
+    }
+    return value;
+  }
+
+  void read_tiles(ProfileReport& report) {
+    expect('[');
+    skip_whitespace();
+    if (peek() == ']') {
+      ++position_;
+      return;
+    }
+    for (;;) {
+      skip_whitespace();
+      if (peek() != '{') throw NotStreamable{};
+      report.tiles.push_back(read_tile());
+      report_progress(window_.base() + position_);
+      skip_whitespace();
+      const int c = peek();
+      ++position_;
+      if (c == ']') return;
+      if (c != ',') throw NotStreamable{};
+    }
+  }
+
+  TileProfile read_tile() {
+    detail::ValueExtent extent;
+    std::size_t length = 0;
+    while ((length = extent.advance(window_.data() + position_, window_.end() - position_)) == 0) {
+      if (!window_.advance(position_)) throw NotStreamable{};
+      position_ = 0;
+      check_size();
+    }
+    const std::size_t start = position_;
+    TileProfile tile = reader_.read_tile_slice(parser_, window_.data() + start, length,
+                                               window_.allocated() - start, window_.base() + start);
+    position_ = start + length;
+    return tile;
+  }
+
+  void report_progress(std::uint64_t done) const {
+    if (options_.progress) options_.progress(done, total_);
+  }
+
+  Window window_;
+  std::size_t position_ = 0;
+  Reader reader_;
+  ondemand::parser parser_;
+  const LoadOptions& options_;
+  std::uint64_t total_;
+};
+
+// The profile, or nothing when the document must be read whole (a fault, or an unusual layout).
+std::optional<ProfileReport> read_streaming(Input& input, std::string_view file_name,
+                                            const LoadOptions& options, std::uint64_t total) {
+  try {
+    return StreamingReader(input, file_name, options, total).read();
+  } catch (const NotStreamable&) {
+  } catch (const ProfileFormatError&) {
+  }
+  return std::nullopt;
+}
+
+// Reads a whole document at once: the slower path, exact in its error places.
+ProfileReport read_whole(const PaddedBuffer& buffer, std::string_view file_name,
+                         const LoadOptions& options) {
+  ondemand::parser parser;
+  Reader reader(buffer.view(), file_name, options);
+  return reader.read(parser, buffer.capacity());
+}
+
+// Progress never runs backwards, even when a document is read a second time.
+LoadOptions forward_only(const LoadOptions& options, std::uint64_t& shown) {
+  LoadOptions forward;
+  if (options.progress) {
+    forward.progress = [&options, &shown](std::uint64_t done, std::uint64_t total) {
+      shown = std::max(shown, done);
+      options.progress(shown, total);
+    };
+  }
+  return forward;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1096,28 +1519,86 @@ class TemporaryFile {
 }  // namespace
 
 ProfileReport parse_profile(std::string_view json, std::string_view file_name) {
-  const simdjson::padded_string padded(json);
-  ondemand::parser parser;
   const LoadOptions no_progress;
-  Reader reader(padded, file_name, no_progress);
-  return reader.read(parser, padded.size() + simdjson::SIMDJSON_PADDING);
+  MemoryInput input(json);
+  if (auto report = read_streaming(input, file_name, no_progress, json.size())) return std::move(*report);
+  PaddedBuffer buffer;
+  MemoryInput again(json);
+  read_plain(again, json.size(), buffer, std::string(file_name));
+  buffer.finish();
+  return read_whole(buffer, file_name, no_progress);
+}
+
+ProfileReport parse_profile_bytes(std::string_view bytes, std::string_view file_name) {
+  if (!starts_with_zstd_frame(bytes)) return parse_profile(bytes, file_name);
+  const std::string name(file_name);
+  const LoadOptions no_progress;
+  {
+    MemoryInput compressed(bytes);
+    ZstdInput input(compressed, name);
+    if (auto report = read_streaming(input, file_name, no_progress, 0)) return std::move(*report);
+  }
+  MemoryInput compressed(bytes);
+  PaddedBuffer buffer;
+  read_zstd(compressed, buffer, name);
+  buffer.finish();
+  return read_whole(buffer, file_name, no_progress);
 }
 
 ProfileReport load_profile(const std::filesystem::path& path, const LoadOptions& options) {
   const std::string name = path.string();
+  const bool zst = has_zst_suffix(path);
+  std::uint64_t shown = 0;
+  const LoadOptions forward = forward_only(options, shown);
   std::uint64_t size = 0;
-  FileDescriptor fd = open_for_reading(path, name, size);
+  bool regular = false;
+  FileDescriptor fd = open_for_reading(path, name, size, regular);
+  if (regular) {
+    std::uint64_t total = size;
+    bool streamable = true;
+    if (zst && options.progress) {
+      // Progress needs the document's size, which a zstd stream need not declare: count it in
+      // a first pass that keeps nothing.
+      try {
+        FileInput file(fd.get(), name);
+        ZstdInput input(file, name);
+        auto scratch = std::make_unique_for_overwrite<char[]>(std::size_t{1} << 20);
+        total = 0;
+        while (const std::size_t got = input.read(scratch.get(), std::size_t{1} << 20)) total += got;
+      } catch (const ProfileFormatError&) {
+        streamable = false;
+      }
+      if (streamable && ::lseek(fd.get(), 0, SEEK_SET) != 0) streamable = false;
+    }
+    if (streamable) {
+      FileInput file(fd.get(), name);
+      std::optional<ProfileReport> report;
+      if (zst) {
+        ZstdInput input(file, name);
+        report = read_streaming(input, name, forward, total);
+      } else {
+        report = read_streaming(file, name, forward, total);
+      }
+      if (report) return std::move(*report);
+      // Read again from the start, whole, for the exact place of the fault.
+      fd = open_for_reading(path, name, size, regular);
+    }
+  }
   PaddedBuffer buffer;
-  if (has_zst_suffix(path)) {
-    read_zstd(fd.get(), buffer, name);
+  FileInput file(fd.get(), name);
+  if (zst) {
+    read_zstd(file, buffer, name);
   } else {
-    read_plain(fd.get(), size, buffer, name);
+    read_plain(file, size, buffer, name);
   }
   ::close(fd.release());
   buffer.finish();
-  ondemand::parser parser;
-  Reader reader(buffer.view(), name, options);
-  return reader.read(parser, buffer.capacity());
+  if (!regular) {
+    // A pipe cannot be read twice: its text is held whole, but parsed a tile at a time all the same.
+    MemoryInput input(buffer.view());
+    if (auto report = read_streaming(input, name, forward, buffer.size())) return std::move(*report);
+  }
+  return read_whole(buffer, name, forward);
 }
 
 std::string profile_to_json(const ProfileReport& report) {

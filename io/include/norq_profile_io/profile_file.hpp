@@ -36,6 +36,11 @@ norq_package::profile::ProfileReport load_profile(const std::filesystem::path& p
 // Parses a document already in memory; `file_name` is used in error messages. For tests and fuzzing.
 norq_package::profile::ProfileReport parse_profile(std::string_view json, std::string_view file_name);
 
+// Like parse_profile, for bytes that may also be zstd-compressed (told by the zstd frame magic at
+// their start, as in a ".zst" file); errors are those load_profile gives for such a file.
+norq_package::profile::ProfileReport parse_profile_bytes(std::string_view bytes,
+                                                         std::string_view file_name);
+
 // Deterministic JSON text of the profile: the same records always give the same bytes.
 // Throws std::invalid_argument when a text is not valid UTF-8 or an enumeration holds a value
 // outside its list, since such a file could not be read back.
