@@ -299,15 +299,14 @@ void sort_by_start(std::vector<Interval>& intervals, std::vector<Interval>& scra
   }
 }
 
-// The union's length as union_length gives it: the sweep only needs the starts in order.
-std::uint64_t covered_length(std::vector<Interval>& intervals, std::vector<Interval>& scratch) {
+// Length of the union of intervals ordered by start. An inverted interval covers nothing rather
+// than wrapping the total.
+std::uint64_t sweep_union(std::span<const Interval> intervals) {
   if (intervals.empty()) return 0;
-  sort_by_start(intervals, scratch);
   std::uint64_t start = intervals.front().first;
   std::uint64_t end = std::max(start, intervals.front().second);
   std::uint64_t total = 0;
-  for (std::size_t i = 1; i < intervals.size(); ++i) {
-    const auto [s, e] = intervals[i];
+  for (const auto& [s, e] : intervals.subspan(1)) {
     if (s <= end) {
       end = std::max(end, e);
     } else {
@@ -317,6 +316,12 @@ std::uint64_t covered_length(std::vector<Interval>& intervals, std::vector<Inter
     }
   }
   return total + (end - start);
+}
+
+// The union's length as union_length gives it: the sweep only needs the starts in order.
+std::uint64_t covered_length(std::vector<Interval>& intervals, std::vector<Interval>& scratch) {
+  sort_by_start(intervals, scratch);
+  return sweep_union(intervals);
 }
 
 // Scratch space shared by the summaries of one query.
@@ -494,21 +499,7 @@ std::uint32_t percentile(std::span<const std::uint32_t> sorted, std::size_t perc
 
 std::uint64_t union_length(std::span<std::pair<std::uint64_t, std::uint64_t>> intervals) {
   std::sort(intervals.begin(), intervals.end());
-  if (intervals.empty()) return 0;
-  // An inverted interval covers nothing rather than wrapping the total.
-  std::uint64_t start = intervals.front().first;
-  std::uint64_t end = std::max(start, intervals.front().second);
-  std::uint64_t total = 0;
-  for (const auto& [s, e] : intervals.subspan(1)) {
-    if (s <= end) {
-      end = std::max(end, e);
-    } else {
-      total += end - start;
-      start = s;
-      end = std::max(s, e);
-    }
-  }
-  return total + (end - start);
+  return sweep_union(intervals);
 }
 
 std::strong_ordering compare_groups(SortBy sort_by, const GroupSummary& left,

@@ -49,7 +49,7 @@ class Rng {
 struct KernelType {
   std::string_view stem;  // operation name after the layer
   std::string_view kernel;
-  std::string_view spec;
+  std::string_view kernel_spec;
   std::uint32_t cycles;
   bool shaped;     // carries kernelSpec and shape, so calibration splits it by shape
   bool annotated;  // usually declares useful and physical work
@@ -268,7 +268,7 @@ class Generator {
     if (type.shaped) {
       const Shape& shape = kShapes[planned.shape];
       cost *= shape.cost;
-      work.metadata.push_back({"kernelSpec", std::string(type.spec)});
+      work.metadata.push_back({"kernelSpec", std::string(type.kernel_spec)});
       work.metadata.push_back({"shape", std::string(shape.text)});
     }
     if (planned.repeats > 1) work.metadata.push_back({"block", decimal(block)});
