@@ -213,6 +213,7 @@ class Reader {
                               std::size_t allocated, std::uint64_t base) {
     document_ = {data, size};
     progress_base_ = base;
+    quick_ = true;
     document_iterator_ = nullptr;
     ondemand::document document;
     if (auto error = parser.iterate(data, size, allocated).get(document)) fail_json(error, nullptr);
@@ -433,6 +434,26 @@ class Reader {
   // --- values ---------------------------------------------------------------------------------
 
   std::uint64_t read_unsigned(ondemand::value& value, std::uint64_t maximum) {
+    if (quick_) {
+      // Plain digits, as every writer puts them: read straight from the text. Anything else takes
+      // the general path below.
+      const std::string_view token = value.raw_json_token();
+      std::uint64_t number = 0;
+      std::size_t i = 0;
+      for (; i < token.size() && i < 19; ++i) {
+        const auto digit = static_cast<unsigned char>(token[i]) - static_cast<unsigned>('0');
+        if (digit > 9) break;
+        number = number * 10 + digit;
+      }
+      std::size_t rest = i;
+      while (rest < token.size() && (token[rest] == ' ' || token[rest] == '\t' || token[rest] == '\n' ||
+                                     token[rest] == '\r')) {
+        ++rest;
+      }
+      if (i > 0 && rest == token.size() && (token[0] != '0' || i == 1) && number <= maximum) {
+        return number;
+      }
+    }
     ondemand::json_type type;
     if (auto error = value.type().get(type)) fail_json(error, nullptr);
     // Built only for a message: numbers are the bulk of a profile.
@@ -465,11 +486,27 @@ class Reader {
   }
 
   std::string_view read_string_view(ondemand::value& value, std::string_view expected) {
+    std::string_view text;
+    if (quick_) {
+      // Without a backslash the text is its bytes between the quotes: the parser has already
+      // checked their encoding and control characters, so there is nothing to decode.
+      std::string_view token = value.raw_json_token();
+      while (token.size() > 2 && (token.back() == ' ' || token.back() == '\n' || token.back() == '\t' ||
+                                  token.back() == '\r')) {
+        token.remove_suffix(1);
+      }
+      if (token.size() >= 2 && token.front() == '"' && token.back() == '"') {
+        text = token.substr(1, token.size() - 2);
+        if (text.find('\\') == std::string_view::npos) return text;
+      }
+      if (value.get_string().get(text) == simdjson::SUCCESS) return text;
+      // The place of the fault is found when the whole document is read.
+      fail_at(std::size_t{0}, "invalid string");
+    }
     ondemand::json_type type;
     if (auto error = value.type().get(type)) fail_json(error, nullptr);
     if (type != ondemand::json_type::string) fail_type(value, expected);
     const char* at = value.raw_json_token().data();
-    std::string_view text;
     if (auto error = value.get_string().get(text)) fail_json(error, at);
     return text;
   }
@@ -524,11 +561,15 @@ class Reader {
   void read_array(ondemand::value& value, std::string_view name, std::string_view expected,
                   ReadElement&& read_element) {
     PathScope scope(path_, name);
-    ondemand::json_type type;
-    if (auto error = value.type().get(type)) fail_json(error, nullptr);
-    if (type != ondemand::json_type::array) fail_type(value, expected);
     ondemand::array array;
-    if (auto error = value.get_array().get(array)) fail_json(error, nullptr);
+    if (quick_) {
+      if (value.get_array().get(array) != simdjson::SUCCESS) fail_at(std::size_t{0}, "not an array");
+    } else {
+      ondemand::json_type type;
+      if (auto error = value.type().get(type)) fail_json(error, nullptr);
+      if (type != ondemand::json_type::array) fail_type(value, expected);
+      if (auto error = value.get_array().get(array)) fail_json(error, nullptr);
+    }
     path_.push_index(0);
     std::size_t index = 0;
     for (auto element_result : array) {
@@ -547,6 +588,12 @@ class Reader {
   template <std::size_t N, typename ReadField>
   void read_object(ondemand::value& value, const std::array<std::string_view, N>& names,
                    std::string_view expected, ReadField&& read_field) {
+    if (quick_) {
+      ondemand::object object;
+      if (value.get_object().get(object) != simdjson::SUCCESS) fail_at(std::size_t{0}, "not an object");
+      read_fields(object, document_.data(), names, 0, read_field);
+      return;
+    }
     ondemand::json_type type;
     if (auto error = value.type().get(type)) fail_json(error, nullptr);
     if (type != ondemand::json_type::object) fail_type(value, expected);
@@ -560,9 +607,16 @@ class Reader {
   void read_fields(ondemand::object& object, const char* object_start,
                    const std::array<std::string_view, N>& names, std::uint32_t seen,
                    ReadField&& read_field) {
+    std::size_t next = 0;  // writers put the fields in the documented order: try that one first
     for (auto field_result : object) {
       ondemand::field field;
       if (auto error = std::move(field_result).get(field)) fail_json(error, nullptr);
+      if (next < N && (seen & (1U << next)) == 0 && field.key().unsafe_is_equal(names[next])) {
+        seen |= 1U << next;
+        read_field(next, field.value());
+        ++next;
+        continue;
+      }
       const char* key_at = field.key().raw() - 1;
       std::string_view key;
       if (auto error = field.unescaped_key().get(key)) fail_json(error, key_at);
@@ -577,6 +631,7 @@ class Reader {
         fail_at(key_at, "duplicate field");
       }
       seen |= 1U << bit;
+      next = bit + 1;
       read_field(bit, field.value());
     }
     for (std::size_t bit = 0; bit < N; ++bit) {
@@ -781,6 +836,7 @@ class Reader {
   std::string unknown_key_;
   std::size_t samples_read_ = 0;
   std::uint64_t progress_base_ = 0;
+  bool quick_ = false;  // errors need no exact place: the whole document is read again for that
   std::uint64_t progress_total_ = 0;
   std::vector<CycleSample> scratch_samples_;
   std::vector<ProfileMetadata> scratch_metadata_;
