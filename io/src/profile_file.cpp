@@ -1223,13 +1223,16 @@ class PlainTileReader {
     return false;
   }
 
-  bool key(std::string_view name) {
+  // The name's length is known at compile time, so the comparison is a few inline loads.
+  template <std::size_t N>
+  bool key(const char (&name)[N]) {
+    constexpr std::size_t length = N - 1;
     whitespace();
-    if (static_cast<std::size_t>(end_ - p_) < name.size() + 2 || p_[0] != '"' ||
-        std::memcmp(p_ + 1, name.data(), name.size()) != 0 || p_[name.size() + 1] != '"') {
+    if (static_cast<std::size_t>(end_ - p_) < length + 2 || p_[0] != '"' ||
+        std::memcmp(p_ + 1, name, length) != 0 || p_[length + 1] != '"') {
       return false;
     }
-    p_ += name.size() + 2;
+    p_ += length + 2;
     return punct(':');
   }
 
@@ -1259,6 +1262,25 @@ class PlainTileReader {
     if (!punct('"')) return false;
     const char* q = p_;
     bool wide = false;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time up to the first quote, backslash, control or non-ASCII byte.
+    while (end_ - q >= 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      const __m128i special = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))),
+          _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)));  // signed: also every byte from 0x80
+      const int mask = _mm_movemask_epi8(special);
+      if (mask == 0) {
+        q += 16;
+        continue;
+      }
+      q += __builtin_ctz(static_cast<unsigned>(mask));
+      const auto c = static_cast<unsigned char>(*q);
+      if (c < 0x80) break;
+      wide = true;
+      ++q;
+    }
+#endif
     for (; q < end_; ++q) {
       const auto c = static_cast<unsigned char>(*q);
       if (c == '"') break;
