@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include <iterator>
 #include <limits>
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@ namespace {
 using namespace norq_profile;
 using norq_profile::io::load_profile;
 using norq_profile::io::parse_profile;
+using norq_profile::io::parse_profile_bytes;
 using norq_profile::io::profile_to_json;
 using norq_profile::io::ProfileFormatError;
 using norq_profile::io::save_profile;
@@ -437,6 +441,150 @@ TEST_F(ProfileFileTest, SavingReplacesAnExistingFile) {
   const ProfileReport report = extreme_profile();
   save_profile(report, file("profile.json"));
   EXPECT_EQ(load_profile(file("profile.json")), report);
+}
+
+// Large enough that the reader moves its window many times: many tiles that straddle its edges,
+// and one tile larger than the window itself.
+ProfileReport large_profile() {
+  ProfileReport report{.clock_hz = 1330000000};
+  const auto add_tile = [&](std::uint32_t physical, std::uint32_t samples) {
+    TileProfile tile{.physical_tile = physical};
+    tile.samples.reserve(samples);
+    for (std::uint32_t s = 0; s < samples; ++s) {
+      CycleSample sample = norq_test::plain(s % 97, s % 5 == 0 ? StepKind::Exchange : StepKind::Compute,
+                                            "kernel number " + std::to_string(s % 13), s * 7, s * 7 + 5);
+      sample.step.metadata.push_back({.name = "caf\xc3\xa9 note", .value = std::string(s % 40, 'v')});
+      if (s % 5 == 0) {
+        sample.step.exchange_activities = {
+            {.fanout = 3, .paired = s % 2 == 0, .kind = ExchangeActivityKind::Send, .start_cycle = 1,
+             .end_cycle = 9}};
+      }
+      tile.samples.push_back(std::move(sample));
+    }
+    report.tiles.push_back(std::move(tile));
+  };
+  add_tile(1, 45000);  // about 14 MB
+  for (std::uint32_t t = 2; t < 40; ++t) add_tile(t, 1500 + 37 * t);
+  return report;
+}
+
+struct Place {
+  std::size_t line, column;
+};
+
+// Line and column of a byte of an ASCII document.
+Place place_of(const std::string& text, std::size_t offset) {
+  const std::size_t line_start = text.rfind('\n', offset - 1);
+  return {static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n')) + 1,
+          offset - (line_start == std::string::npos ? 0 : line_start + 1) + 1};
+}
+
+TEST_F(ProfileFileTest, LargeProfilesRoundTripThroughEveryEntryPoint) {
+  const ProfileReport report = large_profile();
+  const std::string json = profile_to_json(report);
+  ASSERT_GT(json.size(), std::size_t{30} << 20);
+  EXPECT_EQ(parse_profile(json, "large.json"), report);
+  EXPECT_EQ(parse_profile_bytes(json, "large.json"), report);
+  for (const char* name : {"large.json", "large.json.zst"}) {
+    SCOPED_TRACE(name);
+    save_profile(report, file(name));
+    EXPECT_EQ(load_profile(file(name)), report);
+  }
+  EXPECT_EQ(parse_profile_bytes(read_bytes(file("large.json.zst")), "large.json.zst"), report);
+}
+
+// Tiles that are not laid out as the writer lays them out (escapes, other field order, spacing)
+// are read by the general path; the records come out the same wherever they are in the file.
+TEST(ProfileFileFormat, TilesInAnyLayoutReadTheSameInALargeDocument) {
+  const ProfileReport report = large_profile();
+  std::string json = profile_to_json(report);
+  const auto replace_in_tile = [&](std::uint32_t physical, const std::string& from, const std::string& to) {
+    const std::size_t tile_at = json.find("{\"physical_tile\":" + std::to_string(physical) + ",");
+    ASSERT_NE(tile_at, std::string::npos);
+    const std::size_t at = json.find(from, tile_at);
+    ASSERT_NE(at, std::string::npos);
+    json.replace(at, from.size(), to);
+  };
+  replace_in_tile(1, "\"kernel\":\"kernel number 3\"", "\"kernel\":\"kernel number \\u0033\"");
+  replace_in_tile(20, "\"end_cycle\":", "\"end_\\u0063ycle\" :\n\t");
+  replace_in_tile(39, "{\"step\":{\"local_index\":0,\"phase\":0,",
+                  "{\"step\":{\"phase\":0, \"local_index\":0 ,");
+  EXPECT_EQ(parse_profile(json, "layouts.json"), report);
+}
+
+// A fault deep in a large file is named at its exact line and column, plain or compressed.
+TEST_F(ProfileFileTest, FaultsFarIntoALargeFileNameTheirExactPlace) {
+  const ProfileReport report = large_profile();
+  const std::string json = profile_to_json(report);
+  std::string broken = json;
+  const std::size_t tile_at = broken.find("{\"physical_tile\":33,");
+  const std::size_t kind_at = broken.find("\"compute\"", broken.find("\n", broken.find("\n", tile_at) + 1));
+  broken.replace(kind_at, 9, "\"computee\"");
+  const Place place = place_of(broken, kind_at);
+  const std::size_t sample =
+      static_cast<std::size_t>(std::count(broken.begin() + tile_at, broken.begin() + kind_at, '\n')) - 1;
+  const std::string expected = ":" + std::to_string(place.line) + ":" + std::to_string(place.column) +
+                               ": tiles[32].samples[" + std::to_string(sample) +
+                               "].step.kind: unknown step kind \"computee\" (expected exchange, "
+                               "compute, synchronization or idle)";
+  write_bytes(file("broken.json"), broken);
+  const auto message = [](auto&& load) -> std::string {
+    try {
+      load();
+    } catch (const ProfileFormatError& error) {
+      return error.what();
+    }
+    return "accepted";
+  };
+  EXPECT_EQ(message([&] { parse_profile(broken, "p.json"); }), "p.json" + expected);
+  EXPECT_EQ(message([&] { load_profile(file("broken.json")); }), file("broken.json").string() + expected);
+
+  // Cut after a tile, far from the start: the file ends inside "tiles".
+  const std::size_t cut = json.find("{\"physical_tile\":30,");
+  const std::string truncated = message([&] { parse_profile(json.substr(0, cut), "t.json"); });
+  EXPECT_TRUE(truncated.starts_with("t.json:" + std::to_string(place_of(json, cut).line) + ":1: ")) << truncated;
+  EXPECT_TRUE(truncated.ends_with("unexpected end of file (expected the rest of the document; is the file truncated?)"))
+      << truncated;
+}
+
+TEST_F(ProfileFileTest, BytesInMemoryMayBeCompressed) {
+  const ProfileReport report = extreme_profile();
+  save_profile(report, file("x.json.zst"));
+  const std::string compressed = read_bytes(file("x.json.zst"));
+  EXPECT_EQ(parse_profile_bytes(compressed, "x.json.zst"), report);
+  EXPECT_EQ(parse_profile_bytes(profile_to_json(report), "x.json"), report);
+
+  std::string corrupt = compressed;
+  corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 0x5a);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", "m:1:1: the file is empty (expected a norq-profile JSON document)"},
+      {compressed.substr(0, compressed.size() / 2),
+       "m: byte " + std::to_string(compressed.size() / 2) +
+           ": truncated zstd stream (the file ends inside a compressed frame)"},
+      {corrupt, "m: byte "},
+      {"{\"format\": 1}", "m:1:12: format: expected the text \"norq-profile\", got a number"},
+  };
+  for (const auto& [bytes, message_start] : cases) {
+    SCOPED_TRACE(message_start);
+    try {
+      parse_profile_bytes(bytes, "m");
+      ADD_FAILURE() << "accepted";
+    } catch (const ProfileFormatError& error) {
+      EXPECT_EQ(std::string(error.what()).substr(0, message_start.size()), message_start) << error.what();
+    }
+  }
+}
+
+// A pipe cannot be read twice; it is still read completely and checked like a file.
+TEST_F(ProfileFileTest, ProfilesAreReadFromPipes) {
+  const ProfileReport report = large_profile();
+  const std::string json = profile_to_json(report);
+  ASSERT_EQ(::mkfifo(file("pipe.json").c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(file("pipe.json"), std::ios::binary) << json; });
+  ProfileReport loaded;
+  EXPECT_NO_THROW(loaded = load_profile(file("pipe.json")));
+  writer.join();
+  EXPECT_EQ(loaded, report);
 }
 
 }  // namespace
