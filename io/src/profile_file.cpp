@@ -1865,7 +1865,14 @@ ProfileReport load_profile(const std::filesystem::path& path, const LoadOptions&
         ZstdInput input(file, name);
         auto scratch = std::make_unique_for_overwrite<char[]>(std::size_t{1} << 20);
         total = 0;
-        while (const std::size_t got = input.read(scratch.get(), std::size_t{1} << 20)) total += got;
+        while (const std::size_t got = input.read(scratch.get(), std::size_t{1} << 20)) {
+          total += got;
+          // Past the limit the whole-document path gives the error, without decompressing on.
+          if (total > simdjson::SIMDJSON_MAXSIZE_BYTES) {
+            streamable = false;
+            break;
+          }
+        }
       } catch (const ProfileFormatError&) {
         streamable = false;
       }
@@ -1881,9 +1888,9 @@ ProfileReport load_profile(const std::filesystem::path& path, const LoadOptions&
         report = read_streaming(file, name, forward, total);
       }
       if (report) return std::move(*report);
-      // Read again from the start, whole, for the exact place of the fault.
-      fd = open_for_reading(path, name, size, regular);
     }
+    // Read again from the start, whole, for the exact place of the fault.
+    fd = open_for_reading(path, name, size, regular);
   }
   PaddedBuffer buffer;
   FileInput file(fd.get(), name);
