@@ -1409,9 +1409,12 @@ struct NotStreamable {};
 // what it accepts, and the records it builds, are the same.
 class StreamingReader {
  public:
+  // `expected_size` sizes the window: a small document gets a small one. It is a hint only; the
+  // window grows whenever one tile needs more.
   StreamingReader(Input& input, std::string_view file_name, const LoadOptions& options,
-                  std::uint64_t total)
-      : window_(input, std::size_t{8} << 20), reader_({}, file_name, options), plain_(options, total),
+                  std::uint64_t total, std::uint64_t expected_size)
+      : window_(input, static_cast<std::size_t>(std::clamp<std::uint64_t>(expected_size + 1, 4096,
+                                                                          std::uint64_t{8} << 20))), reader_({}, file_name, options), plain_(options, total),
         options_(options), total_(total) {
     reader_.set_progress_total(total);
   }
@@ -1588,9 +1591,10 @@ class StreamingReader {
 
 // The profile, or nothing when the document must be read whole (a fault, or an unusual layout).
 std::optional<ProfileReport> read_streaming(Input& input, std::string_view file_name,
-                                            const LoadOptions& options, std::uint64_t total) {
+                                            const LoadOptions& options, std::uint64_t total,
+                                            std::uint64_t expected_size) {
   try {
-    return StreamingReader(input, file_name, options, total).read();
+    return StreamingReader(input, file_name, options, total, expected_size).read();
   } catch (const NotStreamable&) {
   } catch (const ProfileFormatError&) {
   }
@@ -1822,12 +1826,14 @@ class TemporaryFile {
 ProfileReport parse_profile(std::string_view json, std::string_view file_name) {
   const LoadOptions no_progress;
   MemoryInput input(json);
-  if (auto report = read_streaming(input, file_name, no_progress, json.size())) return std::move(*report);
-  PaddedBuffer buffer;
-  MemoryInput again(json);
-  read_plain(again, json.size(), buffer, std::string(file_name));
-  buffer.finish();
-  return read_whole(buffer, file_name, no_progress);
+  if (auto report = read_streaming(input, file_name, no_progress, json.size(), json.size())) {
+    return std::move(*report);
+  }
+  // Exactly the text and its padding: fuzzing runs this for every rejected input.
+  const simdjson::padded_string padded(json);
+  ondemand::parser parser;
+  Reader reader(padded, file_name, no_progress);
+  return reader.read(parser, padded.size() + simdjson::SIMDJSON_PADDING);
 }
 
 ProfileReport parse_profile_bytes(std::string_view bytes, std::string_view file_name) {
@@ -1837,7 +1843,10 @@ ProfileReport parse_profile_bytes(std::string_view bytes, std::string_view file_
   {
     MemoryInput compressed(bytes);
     ZstdInput input(compressed, name);
-    if (auto report = read_streaming(input, file_name, no_progress, 0)) return std::move(*report);
+    // Profiles compress about ten times; the window grows if this guess is short.
+    if (auto report = read_streaming(input, file_name, no_progress, 0, bytes.size() * 16)) {
+      return std::move(*report);
+    }
   }
   MemoryInput compressed(bytes);
   PaddedBuffer buffer;
@@ -1883,9 +1892,9 @@ ProfileReport load_profile(const std::filesystem::path& path, const LoadOptions&
       std::optional<ProfileReport> report;
       if (zst) {
         ZstdInput input(file, name);
-        report = read_streaming(input, name, forward, total);
+        report = read_streaming(input, name, forward, total, std::max(total, size * 16));
       } else {
-        report = read_streaming(file, name, forward, total);
+        report = read_streaming(file, name, forward, total, size);
       }
       if (report) return std::move(*report);
     }
@@ -1904,7 +1913,9 @@ ProfileReport load_profile(const std::filesystem::path& path, const LoadOptions&
   if (!regular) {
     // A pipe cannot be read twice: its text is held whole, but parsed a tile at a time all the same.
     MemoryInput input(buffer.view());
-    if (auto report = read_streaming(input, name, forward, buffer.size())) return std::move(*report);
+    if (auto report = read_streaming(input, name, forward, buffer.size(), buffer.size())) {
+      return std::move(*report);
+    }
   }
   return read_whole(buffer, name, forward);
 }
