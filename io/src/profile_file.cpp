@@ -1167,239 +1167,6 @@ class Window {
   bool input_ended_ = false;
 };
 
-// Reads a tile laid out as writers lay it out: fields in their documented order and texts without
-// escapes (whitespace between tokens is free). It handles the bulk of real files in a single
-// pass over the bytes; for anything else it returns false and the tile is read by the general
-// Reader, which also names any fault.
-class PlainTileReader {
- public:
-  PlainTileReader(const LoadOptions& options, std::uint64_t total) : options_(options), total_(total) {}
-
-  // Reads the tile at the start of `text`, which may hold more after it; returns the tile's length
-  // in bytes, or 0 when it is not laid out plainly or does not end within `text`.
-  std::size_t read(std::string_view text, std::uint64_t base, TileProfile& tile) {
-    p_ = text.data();
-    end_ = text.data() + text.size();
-    std::uint64_t physical = 0;
-    if (!punct('{') || !key("physical_tile") || !number(max_u32, physical) || !punct(',') ||
-        !key("samples") || !punct('[')) {
-      return 0;
-    }
-    samples_.clear();
-    whitespace();
-    if (p_ < end_ && *p_ == ']') {
-      ++p_;
-    } else {
-      for (;;) {
-        if (!sample(samples_.emplace_back())) return 0;
-        if (++samples_read_ % 8192 == 0 && options_.progress) {
-          options_.progress(base + static_cast<std::uint64_t>(p_ - text.data()), total_);
-        }
-        if (punct(',')) continue;
-        if (punct(']')) break;
-        return 0;
-      }
-    }
-    if (!punct('}')) return 0;
-    tile.physical_tile = static_cast<std::uint32_t>(physical);
-    tile.samples.reserve(samples_.size());
-    std::move(samples_.begin(), samples_.end(), std::back_inserter(tile.samples));
-    return static_cast<std::size_t>(p_ - text.data());
-  }
-
- private:
-  static bool is_whitespace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-
-  void whitespace() {
-    while (p_ < end_ && is_whitespace(*p_)) ++p_;
-  }
-
-  bool punct(char c) {
-    whitespace();
-    if (p_ < end_ && *p_ == c) {
-      ++p_;
-      return true;
-    }
-    return false;
-  }
-
-  // The name's length is known at compile time, so the comparison is a few inline loads.
-  template <std::size_t N>
-  bool key(const char (&name)[N]) {
-    constexpr std::size_t length = N - 1;
-    whitespace();
-    if (static_cast<std::size_t>(end_ - p_) < length + 2 || p_[0] != '"' ||
-        std::memcmp(p_ + 1, name, length) != 0 || p_[length + 1] != '"') {
-      return false;
-    }
-    p_ += length + 2;
-    return punct(':');
-  }
-
-  // What follows the digits is checked by the next punctuation, so "1.5" or "1e3" fail there.
-  bool number(std::uint64_t maximum, std::uint64_t& value) {
-    whitespace();
-    const char* start = p_;
-    value = 0;
-    while (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
-      const auto digit = static_cast<std::uint64_t>(*p_ - '0');
-      if (value > (max_u64 - digit) / 10) return false;
-      value = value * 10 + digit;
-      ++p_;
-    }
-    const std::size_t digits = static_cast<std::size_t>(p_ - start);
-    return digits > 0 && (digits == 1 || *start != '0') && value <= maximum;
-  }
-
-  bool u32(std::uint32_t& value) {
-    std::uint64_t wide = 0;
-    if (!number(max_u32, wide)) return false;
-    value = static_cast<std::uint32_t>(wide);
-    return true;
-  }
-
-  bool text(std::string_view& value) {
-    if (!punct('"')) return false;
-    const char* q = p_;
-    bool wide = false;
-#if defined(__SSE2__)
-    // Sixteen bytes at a time up to the first quote, backslash, control or non-ASCII byte.
-    while (end_ - q >= 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-      const __m128i special = _mm_or_si128(
-          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))),
-          _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)));  // signed: also every byte from 0x80
-      const int mask = _mm_movemask_epi8(special);
-      if (mask == 0) {
-        q += 16;
-        continue;
-      }
-      q += __builtin_ctz(static_cast<unsigned>(mask));
-      const auto c = static_cast<unsigned char>(*q);
-      if (c < 0x80) break;
-      wide = true;
-      ++q;
-    }
-#endif
-    for (; q < end_; ++q) {
-      const auto c = static_cast<unsigned char>(*q);
-      if (c == '"') break;
-      if (c == '\\' || c < 0x20) return false;
-      wide |= c >= 0x80;
-    }
-    if (q == end_) return false;
-    value = {p_, static_cast<std::size_t>(q - p_)};
-    if (wide && invalid_utf8_offset(value) != value.size()) return false;
-    p_ = q + 1;
-    return true;
-  }
-
-  bool text(std::string& value) {
-    std::string_view view;
-    if (!text(view)) return false;
-    value = std::string(view);  // exact room; assign() would round up to twice the inline size
-    return true;
-  }
-
-  bool step_kind(StepKind& kind) {
-    std::string_view name;
-    if (!text(name)) return false;
-    if (name == "compute") kind = StepKind::Compute;
-    else if (name == "exchange") kind = StepKind::Exchange;
-    else if (name == "synchronization") kind = StepKind::Synchronization;
-    else if (name == "idle") kind = StepKind::Idle;
-    else return false;
-    return true;
-  }
-
-  bool activity_kind(ExchangeActivityKind& kind) {
-    std::string_view name;
-    if (!text(name)) return false;
-    if (name == "send") kind = ExchangeActivityKind::Send;
-    else if (name == "receive") kind = ExchangeActivityKind::Receive;
-    else if (name == "partner_busy") kind = ExchangeActivityKind::PartnerBusy;
-    else return false;
-    return true;
-  }
-
-  bool boolean(bool& value) {
-    whitespace();
-    const std::size_t left = static_cast<std::size_t>(end_ - p_);
-    if (left >= 4 && std::memcmp(p_, "true", 4) == 0) {
-      value = true;
-      p_ += 4;
-      return true;
-    }
-    if (left >= 5 && std::memcmp(p_, "false", 5) == 0) {
-      value = false;
-      p_ += 5;
-      return true;
-    }
-    return false;
-  }
-
-  // Calls element() for each element of an array; the opening bracket comes next.
-  template <typename Element>
-  bool array(Element&& element) {
-    if (!punct('[')) return false;
-    if (punct(']')) return true;
-    for (;;) {
-      if (!element()) return false;
-      if (punct(',')) continue;
-      return punct(']');
-    }
-  }
-
-  bool sample(CycleSample& sample) {
-    ProfileStep& step = sample.step;
-    if (!punct('{') || !key("step") || !punct('{') || !key("local_index") || !u32(step.local_index) ||
-        !punct(',') || !key("phase") || !u32(step.phase) || !punct(',') || !key("epoch") ||
-        !u32(step.epoch) || !punct(',') || !key("operation") || !text(step.operation) ||
-        !punct(',') || !key("kind") || !step_kind(step.kind) || !punct(',') || !key("kernel") ||
-        !text(step.kernel) || !punct(',') || !key("metadata")) {
-      return false;
-    }
-    metadata_.clear();
-    const bool metadata_read = array([&] {
-      ProfileMetadata& entry = metadata_.emplace_back();
-      return punct('{') && key("name") && text(entry.name) && punct(',') && key("value") &&
-             text(entry.value) && punct('}');
-    });
-    if (!metadata_read) return false;
-    step.metadata.assign(std::make_move_iterator(metadata_.begin()),
-                         std::make_move_iterator(metadata_.end()));
-    if (!punct(',') || !key("exchange_activities")) return false;
-    activities_.clear();
-    const bool activities_read = array([&] {
-      ProfileExchangeActivity& activity = activities_.emplace_back();
-      std::uint64_t fanout = 0;
-      if (!punct('{') || !key("fanout") || !number(max_u16, fanout) || !punct(',') ||
-          !key("paired") || !boolean(activity.paired) || !punct(',') || !key("kind") ||
-          !activity_kind(activity.kind) || !punct(',') || !key("start_cycle") ||
-          !u32(activity.start_cycle) || !punct(',') || !key("end_cycle") ||
-          !u32(activity.end_cycle) || !punct('}')) {
-        return false;
-      }
-      activity.fanout = static_cast<std::uint16_t>(fanout);
-      return true;
-    });
-    if (!activities_read) return false;
-    step.exchange_activities.assign(activities_.begin(), activities_.end());
-    return punct(',') && key("exchange_event_cycles") && u32(step.exchange_event_cycles) &&
-           punct('}') && punct(',') && key("start_cycle") && u32(sample.start_cycle) &&
-           punct(',') && key("end_cycle") && u32(sample.end_cycle) && punct('}');
-  }
-
-  const LoadOptions& options_;
-  std::uint64_t total_;
-  const char* p_ = nullptr;
-  const char* end_ = nullptr;
-  std::size_t samples_read_ = 0;
-  std::vector<CycleSample> samples_;
-  std::vector<ProfileMetadata> metadata_;
-  std::vector<ProfileExchangeActivity> activities_;
-};
-
 // Raised when the tile-at-a-time reader meets anything it does not handle itself; the caller
 // then reads the whole document, which names the exact fault (or accepts an unusual layout).
 struct NotStreamable {};
@@ -1414,8 +1181,8 @@ class StreamingReader {
   StreamingReader(Input& input, std::string_view file_name, const LoadOptions& options,
                   std::uint64_t total, std::uint64_t expected_size)
       : window_(input, static_cast<std::size_t>(std::clamp<std::uint64_t>(expected_size + 1, 4096,
-                                                                          std::uint64_t{8} << 20))), reader_({}, file_name, options), plain_(options, total),
-        options_(options), total_(total) {
+                                                                          std::uint64_t{8} << 20))),
+        reader_({}, file_name, options), options_(options), total_(total) {
     reader_.set_progress_total(total);
   }
 
@@ -1551,14 +1318,6 @@ class StreamingReader {
   }
 
   TileProfile read_tile() {
-    TileProfile tile;
-    // Most tiles are plain and lie wholly in the window: read them in one pass.
-    if (const std::size_t length = plain_.read({window_.data() + position_, window_.end() - position_},
-                                               window_.base() + position_, tile)) {
-      position_ += length;
-      return tile;
-    }
-    // Otherwise find where the tile ends, reading on as needed, and try again on exactly its bytes.
     detail::ValueExtent extent;
     std::size_t length = 0;
     while ((length = extent.advance(window_.data() + position_, window_.end() - position_)) == 0) {
@@ -1567,11 +1326,8 @@ class StreamingReader {
       check_size();
     }
     const std::size_t start = position_;
-    if (plain_.read({window_.data() + start, length}, window_.base() + start, tile) != length) {
-      tile = TileProfile{};
-      tile = reader_.read_tile_slice(parser_, window_.data() + start, length,
-                                     window_.allocated() - start, window_.base() + start);
-    }
+    TileProfile tile = reader_.read_tile_slice(parser_, window_.data() + start, length,
+                                               window_.allocated() - start, window_.base() + start);
     position_ = start + length;
     return tile;
   }
@@ -1583,7 +1339,6 @@ class StreamingReader {
   Window window_;
   std::size_t position_ = 0;
   Reader reader_;
-  PlainTileReader plain_;
   ondemand::parser parser_;
   const LoadOptions& options_;
   std::uint64_t total_;
